@@ -1,0 +1,22 @@
+# Front door: `make test` and `make demo` install what they need, build and run.
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+
+.PHONY: test deps native-test demo clean
+
+test: deps native-test
+
+deps:
+	@scripts/install-deps.sh
+
+# Our tests run under AddressSanitizer and UndefinedBehaviorSanitizer.
+native-test:
+	cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug -DSETUP_SANITIZE=ON >/dev/null
+	cmake --build $(BUILD)/native -j$(JOBS)
+	ctest --test-dir $(BUILD)/native --output-on-failure -j$(JOBS)
+
+demo:
+	@echo "make demo comes with the end-to-end work; see README.md"
+
+clean:
+	rm -rf $(BUILD)

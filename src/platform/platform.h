@@ -1,0 +1,25 @@
+// What each platform folder provides to the front ends (installer, pkgtree).
+#pragma once
+
+#include <cstddef>
+
+#include "engine/engine_ports.h"
+
+// A modal message with no owner window and a single OK button. The native
+// stand-in writes "[CAPTION] TEXT" as one line to standard error.
+void show_message_box(const char* text, const char* caption);
+
+// Shows the message, then ends the process with status 0, as the installer
+// does on every failure.
+class MessageBoxFatalReporter : public FatalReporter {
+ public:
+  void fail(const char* text, const char* caption) override;
+};
+
+// The platform's real directory, file and stream adapters; fatal and wizard
+// are left for the caller to set.
+EnginePorts platform_engine_ports();
+
+// The engine's "\"-separated path as the platform names it (a copy on
+// Windows, "/" for "\" natively). False when it does not fit.
+bool native_path(const char* path, char* out, std::size_t size);

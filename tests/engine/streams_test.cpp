@@ -1,0 +1,138 @@
+// The bzip2 stream actions: round trips, damaged data, open and write failures.
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include "engine_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int run(const std::string& command) { return std::system(command.c_str()); }
+
+}  // namespace
+
+TEST_F(EngineTest, CompressThenExpandGivesBackTheSameTree) {
+  write("plain/bin/gcc.exe", pattern_bytes(70000));
+  write("plain/empty.txt", "");
+  write("plain/.hidden", "dot file");
+  write("plain/big.bin", std::string(2000000, 'a') + pattern_bytes(5000));
+  make_dir("plain/lib/nothing");
+  install_tree(at("plain").c_str(), at("pkg").c_str(), 1, 0);
+  install_tree(at("pkg").c_str(), at("out").c_str(), 2, 0);
+  int files = 0;
+  for (auto& entry : fs::recursive_directory_iterator(native("plain"))) {
+    std::string rel = fs::relative(entry.path(), native("plain")).string();
+    if (entry.is_directory()) {
+      EXPECT_TRUE(fs::is_directory(native("out/" + rel))) << rel;
+      continue;
+    }
+    ++files;
+    EXPECT_EQ(read("out/" + rel), read("plain/" + rel)) << rel;
+    EXPECT_NE(read("pkg/" + rel), read("plain/" + rel)) << rel << " is stored compressed";
+  }
+  EXPECT_EQ(files, 4);
+}
+
+TEST_F(EngineTest, PackagesAgreeWithTheStockBzip2Tool) {
+  write("plain", pattern_bytes(10000) + std::string(10000, 'z'));
+  compress_file(at("plain").c_str(), at("ours.bz2").c_str());
+  ASSERT_EQ(run("bzip2 -dc '" + native("ours.bz2").string() + "' > '" + native("theirs").string() + "'"), 0);
+  EXPECT_EQ(read("theirs"), read("plain"));
+
+  ASSERT_EQ(run("bzip2 -9c '" + native("plain").string() + "' > '" + native("tool.bz2").string() + "'"), 0);
+  expand_file(at("tool.bz2").c_str(), at("expanded").c_str());
+  EXPECT_EQ(read("expanded"), read("plain"));
+}
+
+TEST_F(EngineTest, OnlyTheFirstOfTwoStreamsIsExpanded) {
+  write("a", "first stream");
+  write("b", "second stream");
+  compress_file(at("a").c_str(), at("a.bz2").c_str());
+  compress_file(at("b").c_str(), at("b.bz2").c_str());
+  write("both.bz2", read("a.bz2") + read("b.bz2"));
+  expand_file(at("both.bz2").c_str(), at("out").c_str());
+  EXPECT_EQ(read("out"), "first stream");
+}
+
+TEST_F(EngineTest, DamagedPackageFilesAreReportedNotInstalledSilently) {
+  write("plain", pattern_bytes(50000));
+  compress_file(at("plain").c_str(), at("good.bz2").c_str());
+  std::string good = read("good.bz2");
+  std::string flipped = good;
+  flipped[good.size() / 2] ^= 0x40;
+  const std::pair<const char*, std::string> cases[] = {
+      {"zero-length", ""},
+      {"not bzip2", "just some plain text\n"},
+      {"cut short", good.substr(0, good.size() - 30)},
+      {"failed check", flipped},
+  };
+  for (const auto& [what, bytes] : cases) {
+    write("bad.bz2", bytes);
+    FatalCall call = expect_fatal([&] { expand_file(at("bad.bz2").c_str(), at("out").c_str()); });
+    EXPECT_EQ(call.text, "Damaged package file " + at("bad.bz2") + ": it is not a complete bzip2 stream.") << what;
+    EXPECT_EQ(call.caption, "Error") << what;
+  }
+  // Empty plain data is a complete stream and a valid, empty package file.
+  write("empty", "");
+  compress_file(at("empty").c_str(), at("empty.bz2").c_str());
+  EXPECT_GT(read("empty.bz2").size(), 0u);
+  expand_file(at("empty.bz2").c_str(), at("empty.out").c_str());
+  EXPECT_TRUE(fs::exists(native("empty.out")));
+  EXPECT_EQ(read("empty.out"), "");
+}
+
+TEST_F(EngineTest, OpenFailuresNameTheFileAndTheReason) {
+  FatalCall call = expect_fatal([&] { expand_file(at("missing.bz2").c_str(), at("left").c_str()); });
+  EXPECT_EQ(call.text, "Open source file " + at("missing.bz2") + ": No such file or directory");
+  EXPECT_EQ(call.caption, "Error");
+  EXPECT_TRUE(fs::exists(native("left"))) << "the destination is created first and stays, empty";
+
+  write("plain", "data");
+  write("blocker", "a file where a folder should be");
+  call = expect_fatal([&] { compress_file(at("plain").c_str(), at("blocker\\x.bz2").c_str()); });
+  EXPECT_EQ(call.text, "Write to destination file " + at("blocker\\x.bz2") + ": Not a directory");
+
+  call = expect_fatal([&] { compress_file(at("missing").c_str(), at("x.bz2").c_str()); });
+  EXPECT_EQ(call.text, "Open source file " + at("missing") + ": No such file or directory");
+
+  compress_file(at("plain").c_str(), at("p.bz2").c_str());
+  write("readonly", "old");
+  fs::permissions(native("readonly"), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  call = expect_fatal([&] { expand_file(at("p.bz2").c_str(), at("readonly").c_str()); });
+  EXPECT_EQ(call.text, "Write to destination file " + at("readonly") + ": Permission denied");
+  EXPECT_EQ(read("readonly"), "old");
+}
+
+// A full disk, made real by a file size limit in a child process. The real
+// reporter shows the box (a line on standard error) and ends with status 0.
+class FullDiskTest : public EngineTest {
+ protected:
+  void run_limited(int mode) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {100000, 100000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    static MessageBoxFatalReporter real;
+    engine_ports().fatal = &real;
+    install_tree(at("src").c_str(), at("dst").c_str(), mode, 0);
+    std::exit(3);  // not reached when the failure is seen
+  }
+};
+
+TEST_F(FullDiskTest, EveryActionReportsTheWriteThatDidNotFit) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  write("src/big", pattern_bytes(300000));
+  EXPECT_EXIT(run_limited(0), ::testing::ExitedWithCode(0),
+              "\\[Error\\] Write to destination file .*big: File too large");
+  EXPECT_EXIT(run_limited(1), ::testing::ExitedWithCode(0),
+              "\\[Error\\] Write to destination file .*big: File too large");
+  fs::remove_all(native("dst"));
+  write("plain/big", pattern_bytes(300000));
+  install_tree(at("plain").c_str(), at("src").c_str(), 1, 0);
+  EXPECT_EXIT(run_limited(2), ::testing::ExitedWithCode(0),
+              "\\[Error\\] Write to destination file .*big: File too large");
+}
