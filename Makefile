@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: test deps native-test demo clean
+.PHONY: test deps native-test bench demo clean
 
 test: deps native-test
 
@@ -14,6 +14,12 @@ native-test:
 	cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug -DSETUP_SANITIZE=ON >/dev/null
 	cmake --build $(BUILD)/native -j$(JOBS)
 	ctest --test-dir $(BUILD)/native --output-on-failure -j$(JOBS)
+
+# The engine against the pure libbzip2 decode, on a package made from a real tree.
+bench: deps
+	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_BENCH=ON -DSETUP_BUILD_TESTS=OFF >/dev/null
+	cmake --build $(BUILD)/bench -j$(JOBS)
+	scripts/bench.sh $(BUILD)/bench
 
 demo:
 	@echo "make demo comes with the end-to-end work; see README.md"

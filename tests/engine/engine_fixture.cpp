@@ -19,10 +19,13 @@ void EngineTest::SetUp() {
   EnginePorts ports = platform_engine_ports();
   ports.fatal = &fatal_;
   ports.wizard = &wizard_;
+  lister_.real = ports.lister;
+  ports.lister = &lister_;
   engine_ports() = ports;
 }
 
 void EngineTest::TearDown() {
+  lister_.close_left_over();
   engine_ports() = saved_;
   std::error_code ignored;
   // Read-only folders left by a test must not stop the clean-up.

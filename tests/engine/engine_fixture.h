@@ -29,6 +29,27 @@ class RecordingWizard : public WizardLink {
   void send_command(WindowHandle window, int32_t command) override { commands.emplace_back(window, command); }
 };
 
+// The walk leaves its searches open when a failure ends the run (the process
+// ends then). A test goes on, so this closes what a failure left behind.
+class TrackingLister : public DirectoryLister {
+ public:
+  DirectoryLister* real = nullptr;
+  std::vector<SearchHandle> open;
+  SearchHandle find_first(const char* pattern, FindRecord* record) override {
+    SearchHandle h = real->find_first(pattern, record);
+    if (h != nullptr) open.push_back(h);
+    return h;
+  }
+  bool find_next(SearchHandle h, FindRecord* record) override { return real->find_next(h, record); }
+  void find_close(SearchHandle h) override {
+    std::erase(open, h);
+    real->find_close(h);
+  }
+  void close_left_over() {
+    while (!open.empty()) find_close(open.back());
+  }
+};
+
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -54,6 +75,7 @@ class EngineTest : public ::testing::Test {
 
   std::filesystem::path root_;
   ThrowingReporter fatal_;
+  TrackingLister lister_;
   RecordingWizard wizard_;
   EnginePorts saved_;
 };

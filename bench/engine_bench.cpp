@@ -1,0 +1,127 @@
+// Expands a package tree with the engine and, in the same run, decodes the
+// same files with libbzip2 into memory: the engine's cost beyond the decode.
+//
+//   engine_bench PACKAGE_TREE SCRATCH_FOLDER [RUNS]
+//
+// Each measurement runs in a child process so that its peak memory is its own.
+#include <bzlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Quiet : public WizardLink {
+ public:
+  long files = 0;
+  void set_current_file(const char*) override { ++files; }
+  void send_command(WindowHandle, int32_t) override {}
+};
+
+void engine_expand(const std::string& package, const std::string& destination) {
+  static MessageBoxFatalReporter fatal;
+  static Quiet quiet;
+  EnginePorts ports = platform_engine_ports();
+  ports.fatal = &fatal;
+  ports.wizard = &quiet;
+  engine_ports() = ports;
+  install_tree(package.c_str(), destination.c_str(), static_cast<int32_t>(CopyMode::Expand), 1);
+}
+
+void pure_decode(const std::string& package) {
+  static char buffer[4096];
+  unsigned long long total = 0;
+  for (auto& entry : fs::recursive_directory_iterator(package)) {
+    if (!entry.is_regular_file()) continue;
+    BZFILE* in = BZ2_bzopen(entry.path().c_str(), "rb");
+    if (in == nullptr) std::exit(2);
+    int n;
+    while ((n = BZ2_bzread(in, buffer, sizeof buffer)) > 0) total += static_cast<unsigned>(n);
+    BZ2_bzclose(in);
+  }
+  if (total == 0) std::exit(3);
+}
+
+struct Sample {
+  double seconds;
+  long peak_kib;
+};
+
+template <typename F>
+Sample measure(F body) {
+  auto start = std::chrono::steady_clock::now();
+  pid_t child = fork();
+  if (child == 0) {
+    body();
+    std::_Exit(0);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(child, &status, 0, &usage);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "measurement failed\n");
+    std::exit(1);
+  }
+  return {seconds, usage.ru_maxrss};
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: engine_bench PACKAGE_TREE SCRATCH_FOLDER [RUNS]\n");
+    return 2;
+  }
+  std::string package = argv[1], scratch = argv[2];
+  int runs = argc > 3 ? std::atoi(argv[3]) : 5;
+  long files = 0;
+  unsigned long long packed = 0;
+  for (auto& entry : fs::recursive_directory_iterator(package))
+    if (entry.is_regular_file()) {
+      ++files;
+      packed += entry.file_size();
+    }
+  std::vector<double> engine, decode;
+  long engine_peak = 0, decode_peak = 0;
+  for (int i = 0; i < runs; ++i) {
+    // Alternate the two so that neither gains from the order.
+    fs::remove_all(scratch);
+    Sample e = measure([&] { engine_expand(package, scratch); });
+    Sample d = measure([&] { pure_decode(package); });
+    engine.push_back(e.seconds);
+    decode.push_back(d.seconds);
+    engine_peak = std::max(engine_peak, e.peak_kib);
+    decode_peak = std::max(decode_peak, d.peak_kib);
+  }
+  unsigned long long plain = 0;
+  for (auto& entry : fs::recursive_directory_iterator(scratch))
+    if (entry.is_regular_file()) plain += entry.file_size();
+  double me = median(engine), md = median(decode);
+  std::printf("files: %ld, packed %.1f MiB, plain %.1f MiB, runs: %d\n", files, packed / 1048576.0,
+              plain / 1048576.0, runs);
+  std::printf("engine expand (files written): median %.3f s, %.0f files/s, peak %ld KiB\n", me, files / me,
+              engine_peak);
+  std::printf("pure decode (into memory):     median %.3f s, %.0f files/s, peak %ld KiB\n", md, files / md,
+              decode_peak);
+  std::printf("ratio engine / pure decode: %.3f\n", me / md);
+  return 0;
+}
