@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Installs what the Windows build and the Wine bench need, then fetches the
+# compression library's Debian source into the build folder:
+#   scripts/install-cross-deps.sh BUILD_DIR
+# Idempotent: apt is only asked when something is missing.
+set -euo pipefail
+
+build_dir=${1:?usage: install-cross-deps.sh BUILD_DIR}
+here=$(cd "$(dirname "$0")" && pwd)
+sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+need_update=0
+
+# The bench runs 32-bit programs, which need the i386 side of Wine.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "adding the i386 architecture"
+  $sudo dpkg --add-architecture i386
+  need_update=1
+fi
+
+# `apt-get source` needs a deb-src entry; add one mirroring the Debian
+# archive entries of the machine, only when there is none at all.
+have_deb_src() {
+  grep -Eqs '^[[:space:]]*deb-src[[:space:]]' /etc/apt/sources.list /etc/apt/sources.list.d/*.list && return 0
+  grep -Eqs '^[[:space:]]*Types:.*deb-src' /etc/apt/sources.list.d/*.sources && return 0
+  return 1
+}
+if ! have_deb_src; then
+  target=/etc/apt/sources.list.d/setup-deb-src.sources
+  tmp=$(mktemp)
+  # deb822 stanzas of the Debian archive: copy each with Types: deb-src.
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    awk 'BEGIN { RS = ""; ORS = "\n\n" }
+         /(^|\n)[ \t]*Types:[^\n]*deb/ && /(^|\n)[ \t]*URIs:[^\n]*\/debian/ {
+           sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f" >>"$tmp"
+  done
+  # One-line entries of the Debian archive, in deb822 form.
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    awk '$1 == "deb" && $0 ~ /\/debian/ {
+           i = 2; opts = "";
+           if ($2 ~ /^\[/) { while ($i !~ /\]$/) { opts = opts " " $i; i++ } opts = opts " " $i; i++ }
+           uri = $i; suite = $(i + 1); comps = "";
+           for (j = i + 2; j <= NF; j++) comps = comps " " $j;
+           printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents:%s\n", uri, suite, comps;
+           if (opts ~ /signed-by=/) { match(opts, /signed-by=[^] ]*/); printf "Signed-By: %s\n", substr(opts, RSTART + 10, RLENGTH - 10) }
+           printf "\n" }' "$f" >>"$tmp"
+  done
+  if [ ! -s "$tmp" ]; then
+    rm -f "$tmp"
+    echo "install-cross-deps: no Debian archive entry to derive a deb-src entry from" >&2
+    exit 1
+  fi
+  echo "adding source entries: $target"
+  $sudo install -m 0644 "$tmp" "$target"
+  rm -f "$tmp"
+  need_update=1
+fi
+
+# fonts-wine: the window tests measure text drawn with Wine's own fonts.
+packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth dpkg-dev)
+missing=()
+for pkg in "${packages[@]}"; do
+  installed "$pkg" || missing+=("$pkg")
+done
+if [ ${#missing[@]} -gt 0 ] || [ "$need_update" -eq 1 ]; then
+  echo "updating the package lists"
+  mkdir -p "$build_dir"
+  $sudo apt-get update -q >"$build_dir/apt-update.log" 2>&1 || {
+    cat "$build_dir/apt-update.log" >&2; exit 1; }
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null >/dev/null
+fi
+
+mkdir -p "$build_dir"
+"$here/fetch-bzip2-source.sh" "$build_dir/bzip2-source"
