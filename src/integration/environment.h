@@ -1,0 +1,49 @@
+// The environment settings file "env" and the registry writer.
+#pragma once
+
+#include <cstdint>
+
+#include "integration/integration_ports.h"
+
+constexpr int32_t kMaxVariables = 32;
+constexpr int32_t kEnvLineBufferSize = 256;
+constexpr int32_t kEnvTextSize = 512;
+
+extern const char kMachineEnvironmentKey[];  // under HKEY_LOCAL_MACHINE
+extern const char kUserEnvironmentKey[];     // under HKEY_CURRENT_USER
+
+struct EnvTable {
+  int32_t count = 0;
+  char name[kMaxVariables][kEnvTextSize] = {};
+  uint32_t type[kMaxVariables] = {};
+  char value[kMaxVariables][kEnvTextSize] = {};
+};
+
+// Reads "env" and writes its variables for all users where it may, else for
+// the current user: 1 machine key written, 2 user key, 0 failure.
+int configure_environment(const char* installation_folder);
+
+// Parses an open "env" file into `table` (its count: the blocks closed by
+// "::"). Prints the format message and returns false on a format error.
+bool read_env_table(std::FILE* file, const char* installation_folder, EnvTable* table);
+
+// Builds a variable's value from its value line: each item prefixed with the
+// folder, joined by ';'. False when it would not fit `size` bytes.
+bool build_value(const char* value_line, const char* installation_folder, char* out, int32_t size);
+
+// Writes the first `count` variables into the key: 1 all written, 0 otherwise.
+int write_environment_key(int32_t count, RegistryRoot root, const char* key_path,
+                          const EnvTable& table);
+
+// The answer of list_item_end when no item starts at the index; an empty
+// item ends at one less than its start, so every item end is at least -1.
+constexpr int32_t kNoListItem = -2;
+
+// Index of the last character of the ';'-separated item that starts at
+// `start`, or kNoListItem when `start` is at or past the end of `list`.
+int32_t list_item_end(const char* list, int32_t start);
+
+// The new items first, then the existing items that differ from all of them
+// (ASCII letters compared without case). `merged` holds at least
+// strlen(existing) + strlen(fresh) + 2 bytes.
+void merge_value_list(const char* existing, const char* fresh, char* merged);
