@@ -21,10 +21,7 @@ constexpr uint32_t kEmSetSel = 0x00B1;
 constexpr uint32_t kEmLineLength = 0x00C1;
 constexpr uint32_t kWmCommand = 0x0111;
 constexpr uint32_t kWmVScroll = 0x0115;
-constexpr uint32_t kWmDdeInitiate = 0x03E0;
-constexpr uint32_t kWmDdeTerminate = 0x03E1;
-constexpr uint32_t kWmDdeAck = 0x03E4;
-constexpr uint32_t kWmDdeExecute = 0x03E8;
+// The DDE messages are numbered in integration/integration_ports.h.
 
 // Window styles.
 constexpr uint32_t kWsChild = 0x40000000;
@@ -154,6 +151,8 @@ class ThreadStarter {
   // Starts `entry(parameter)` at once with the default stack size; the
   // thread is never waited for. False when it cannot be created.
   virtual bool start_thread(ThreadEntry entry, void* parameter) = 0;
+  // Pauses the calling thread.
+  virtual void sleep(uint32_t milliseconds) = 0;
 };
 
 class AccountReader {
@@ -182,6 +181,3 @@ struct ShellPorts {
 
 // The ports the shell uses; set once before the program starts.
 ShellPorts& shell_ports();
-
-// The platform's own adapters (implemented in each platform folder).
-ShellPorts platform_shell_ports();
