@@ -20,5 +20,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # thread library are linked into each program.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# CTest starts each Windows program through the Wine bench's wrapper.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-env.sh)
+# CTest starts each Windows program through the wrapper of the build's Wine
+# bench (scripts/wine-bench.sh start BUILD/wine-bench; the Makefile does it).
+get_filename_component(_setup_scripts ${CMAKE_CURRENT_LIST_DIR}/../scripts ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${_setup_scripts}/wine-env.sh ${CMAKE_BINARY_DIR}/wine-bench)

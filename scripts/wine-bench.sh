@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The Wine bench: a private X server and a throwaway Wine prefix in which the
+# Windows programs of the build run.
+#   scripts/wine-bench.sh start DIR        start Xvfb and a fresh prefix in DIR
+#   scripts/wine-bench.sh stop DIR         end the prefix's processes and Xvfb
+#   scripts/wine-bench.sh run DIR CMD...   start, run CMD, stop (also on failure)
+# DIR/env holds the environment that scripts/wine-env.sh gives each program.
+# Everything Wine and Xvfb print goes to files in DIR: their background
+# processes would hold a pipe open for ever.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+command=${1:?usage: wine-bench.sh start|stop|run DIR [CMD...]}
+dir=${2:?usage: wine-bench.sh start|stop|run DIR [CMD...]}
+shift 2
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+
+# The screen the window tests expect: 1024 x 768.
+screen=1024x768x24
+
+log() { echo "wine-bench: $*"; }
+
+stop_bench() {
+  if [ -f "$dir/env" ]; then
+    # shellcheck disable=SC1091
+    ( . "$dir/env" && wineserver -k ) >>"$dir/wineserver.log" 2>&1 </dev/null || true
+  fi
+  if [ -f "$dir/xvfb.pid" ]; then
+    pid=$(cat "$dir/xvfb.pid")
+    # Only our own server: the pid file holds the Xvfb this bench started.
+    if kill -0 "$pid" 2>/dev/null && grep -q Xvfb "/proc/$pid/cmdline" 2>/dev/null; then
+      kill "$pid" 2>/dev/null || true
+      for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+      kill -9 "$pid" 2>/dev/null || true
+    fi
+    rm -f "$dir/xvfb.pid"
+  fi
+  rm -f "$dir/env"
+}
+
+start_bench() {
+  stop_bench
+  rm -rf "$dir/prefix" "$dir/display" "$dir/Xauthority"
+  local cookie
+  cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+
+  # Xvfb picks a free display itself and writes its number to fd 3, so two
+  # benches on one machine never race for the same display.
+  : >"$dir/Xauthority"
+  xauth -f "$dir/Xauthority" add :0 . "$cookie" >/dev/null 2>&1
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -auth "$dir/Xauthority" \
+    3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
+  echo $! >"$dir/xvfb.pid"
+  local display=""
+  for _ in $(seq 100); do
+    display=$(tr -d ' \n' <"$dir/display" 2>/dev/null || true)
+    [ -n "$display" ] && break
+    kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -z "$display" ]; then
+    log "Xvfb did not start; see $dir/xvfb.log"
+    stop_bench
+    return 1
+  fi
+  xauth -f "$dir/Xauthority" add ":$display" . "$cookie" >/dev/null 2>&1
+
+  cat >"$dir/env" <<EOF
+export DISPLAY=:$display
+export XAUTHORITY=$dir/Xauthority
+export WINEPREFIX=$dir/prefix
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES='winedbg.exe=d;mscoree=d;mshtml=d'
+EOF
+  # The prefix is made once per run; a persistent server keeps it warm for
+  # every test program of the run.
+  if ! ( . "$dir/env" && mkdir -p "$WINEPREFIX" && wineserver -p && wineboot -i ) \
+      </dev/null >"$dir/wineboot.log" 2>&1; then
+    log "wineboot failed; see $dir/wineboot.log"
+    stop_bench
+    return 1
+  fi
+  log "display :$display, prefix $dir/prefix"
+}
+
+case "$command" in
+  start) start_bench ;;
+  stop) stop_bench ;;
+  run)
+    [ $# -gt 0 ] || { echo "usage: wine-bench.sh run DIR CMD..." >&2; exit 2; }
+    trap stop_bench EXIT
+    trap 'exit 130' INT TERM
+    start_bench
+    status=0
+    "$@" || status=$?
+    exit "$status"
+    ;;
+  *) echo "usage: wine-bench.sh start|stop|run DIR [CMD...]" >&2; exit 2 ;;
+esac
