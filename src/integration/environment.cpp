@@ -1,0 +1,223 @@
+#include "integration/environment.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "integration/settings_reader.h"
+
+const char kMachineEnvironmentKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+const char kUserEnvironmentKey[] = "Environment";
+
+namespace {
+
+const char kBadType[] = "key value not defined.";
+const char kBadFormat[] = "environment not propoerly defined.";
+
+// The format messages go to the console; flushed, since the process may end
+// without running the library's exit handlers.
+void say(const char* line) {
+  std::puts(line);
+  std::fflush(stdout);
+}
+
+int32_t item_end(const char* list, int32_t length, int32_t start) {
+  if (start >= length) return kNoListItem;
+  const void* separator = std::memchr(list + start, ';', static_cast<std::size_t>(length - start));
+  if (separator == nullptr) return length - 1;
+  return static_cast<int32_t>(static_cast<const char*>(separator) - list) - 1;
+}
+
+char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_item(const char* a, int32_t a_length, const char* b, int32_t b_length) {
+  if (a_length != b_length) return false;
+  for (int32_t i = 0; i < a_length; ++i)
+    if (fold(a[i]) != fold(b[i])) return false;
+  return true;
+}
+
+bool contains_item(const char* list, int32_t length, const char* item, int32_t item_length) {
+  for (int32_t start = 0, end; (end = item_end(list, length, start)) != kNoListItem; start = end + 2)
+    if (same_item(list + start, end - start + 1, item, item_length)) return true;
+  return false;
+}
+
+// Reads a value whole: the platform tells the size it needs. A text one byte
+// longer than reported is always terminated, whatever the stored data holds.
+int32_t query_whole_value(Registry* registry, RegistryKey key, const char* name, uint32_t* type,
+                          char** data) {
+  uint32_t capacity = 1;
+  char* buffer = static_cast<char*>(std::malloc(capacity + 1));
+  for (;;) {
+    if (buffer == nullptr) return -1;
+    uint32_t size = capacity;
+    int32_t answer = registry->query_value(key, name, type, buffer, &size);
+    if (answer == kRegistryOk && size <= capacity) {
+      buffer[size] = '\0';
+      *data = buffer;
+      return answer;
+    }
+    // A size that does not grow would ask again for ever.
+    if (answer != kRegistryMoreData || size <= capacity || size == UINT32_MAX) {
+      std::free(buffer);
+      return answer == kRegistryOk ? -1 : answer;
+    }
+    capacity = size;
+    std::free(buffer);
+    buffer = static_cast<char*>(std::malloc(capacity + 1));
+  }
+}
+
+int32_t write_text(Registry* registry, RegistryKey key, const char* name, uint32_t type,
+                   const char* text) {
+  return registry->set_value(key, name, type, text, static_cast<uint32_t>(std::strlen(text) + 1));
+}
+
+int32_t write_variable(Registry* registry, RegistryKey key, const char* name, uint32_t type,
+                       const char* value) {
+  uint32_t existing_type = 0;
+  char* existing = nullptr;
+  int32_t answer = query_whole_value(registry, key, name, &existing_type, &existing);
+  if (answer == kRegistryNotFound) return write_text(registry, key, name, type, value);
+  if (answer != kRegistryOk) return answer;
+  // The existing type stays: a value the user made expandable remains so.
+  char* merged = static_cast<char*>(std::malloc(std::strlen(existing) + std::strlen(value) + 2));
+  int32_t result = -1;
+  if (merged != nullptr) {
+    merge_value_list(existing, value, merged);
+    result = write_text(registry, key, name, existing_type, merged);
+  }
+  std::free(merged);
+  std::free(existing);
+  return result;
+}
+
+}  // namespace
+
+int32_t list_item_end(const char* list, int32_t start) {
+  return item_end(list, static_cast<int32_t>(std::strlen(list)), start);
+}
+
+void merge_value_list(const char* existing, const char* fresh, char* merged) {
+  int32_t fresh_length = static_cast<int32_t>(std::strlen(fresh));
+  int32_t existing_length = static_cast<int32_t>(std::strlen(existing));
+  std::memcpy(merged, fresh, static_cast<std::size_t>(fresh_length));
+  int32_t position = fresh_length;
+  for (int32_t start = 0, end; (end = item_end(existing, existing_length, start)) != kNoListItem;
+       start = end + 2) {
+    int32_t length = end - start + 1;
+    if (contains_item(fresh, fresh_length, existing + start, length)) continue;
+    merged[position++] = ';';
+    std::memcpy(merged + position, existing + start, static_cast<std::size_t>(length));
+    position += length;
+  }
+  merged[position] = '\0';
+}
+
+bool build_value(const char* value_line, const char* installation_folder, char* out, int32_t size) {
+  int32_t line_length = static_cast<int32_t>(std::strlen(value_line));
+  int32_t folder_length = static_cast<int32_t>(std::strlen(installation_folder));
+  int32_t position = 0;
+  for (int32_t start = 0, end; (end = item_end(value_line, line_length, start)) != kNoListItem;
+       start = end + 2) {
+    int32_t length = end - start + 1;
+    // The ';' after each item may take the last byte: the final one becomes
+    // the terminator.
+    if (position + folder_length + length + 1 > size) return false;
+    std::memcpy(out + position, installation_folder, static_cast<std::size_t>(folder_length));
+    position += folder_length;
+    std::memcpy(out + position, value_line + start, static_cast<std::size_t>(length));
+    position += length;
+    out[position++] = ';';
+  }
+  if (position > 0) --position;
+  out[position] = '\0';
+  return true;
+}
+
+bool read_env_table(std::FILE* file, const char* installation_folder, EnvTable* table) {
+  SettingsLineReader reader;
+  char line[kEnvLineBufferSize];
+  // Lines after the 32nd block are checked here; a "::" closing them is an error.
+  char spare_name[kEnvTextSize], spare_value[kEnvTextSize];
+  uint32_t spare_type = 0;
+  int32_t line_in_block = 0;
+  table->count = 0;
+  for (int32_t length; (length = read_line(reader, file, line, kEnvLineBufferSize)) != -1;) {
+    if (length > kEnvLineBufferSize - 1) {
+      say(kBadFormat);
+      return false;
+    }
+    if (std::strcmp(line, "::") == 0) {
+      // A block closed before its three lines, or a 33rd block.
+      if (line_in_block != 3 || table->count == kMaxVariables) {
+        say(kBadFormat);
+        return false;
+      }
+      ++table->count;
+      line_in_block = 0;
+      continue;
+    }
+    if (line[0] == '#') continue;
+    bool spare = table->count == kMaxVariables;
+    char* name = spare ? spare_name : table->name[table->count];
+    char* value = spare ? spare_value : table->value[table->count];
+    uint32_t* type = spare ? &spare_type : &table->type[table->count];
+    switch (line_in_block) {
+      case 0:
+        std::memcpy(name, line, static_cast<std::size_t>(length) + 1);
+        break;
+      case 1:
+        if (std::strcmp(line, "REG_EXPAND_SZ") == 0) {
+          *type = kRegExpandSz;
+        } else if (std::strcmp(line, "REG_SZ") == 0) {
+          *type = kRegSz;
+        } else {
+          say(kBadType);
+          return false;
+        }
+        break;
+      case 2:
+        if (!build_value(line, installation_folder, value, kEnvTextSize)) {
+          say(kBadFormat);
+          return false;
+        }
+        break;
+      default:
+        say(kBadFormat);
+        return false;
+    }
+    ++line_in_block;
+  }
+  return true;
+}
+
+int write_environment_key(int32_t count, RegistryRoot root, const char* key_path,
+                          const EnvTable& table) {
+  Registry* registry = integration_ports().registry;
+  RegistryKey key = nullptr;
+  if (registry->create_key(root, key_path, &key) != kRegistryOk) return 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (write_variable(registry, key, table.name[i], table.type[i], table.value[i]) != kRegistryOk) {
+      registry->close_key(key);
+      return 0;
+    }
+  }
+  registry->close_key(key);
+  return 1;
+}
+
+int configure_environment(const char* installation_folder) {
+  std::FILE* file = integration_ports().files->open_text("env");
+  if (file == nullptr) return 0;
+  EnvTable table;
+  bool well_formed = read_env_table(file, installation_folder, &table);
+  std::fclose(file);
+  if (!well_formed || table.count == 0) return 0;
+  if (write_environment_key(table.count, RegistryRoot::LocalMachine, kMachineEnvironmentKey, table) == 1)
+    return 1;
+  if (write_environment_key(table.count, RegistryRoot::CurrentUser, kUserEnvironmentKey, table) == 1)
+    return 2;
+  return 0;
+}
