@@ -21,10 +21,19 @@ screen=1024x768x24
 
 log() { echo "wine-bench: $*"; }
 
+# Run as root, Wine would open a read-only file for writing, as root may;
+# Windows refuses that to everyone. So Wine runs as an ordinary user: root
+# mapped to one in a user namespace of its own, still the owner of the same
+# files but without root's privileges.
+run_as=""
+if [ "$(id -u)" -eq 0 ]; then
+  run_as="unshare --user --map-user=4711 --map-group=4711 --"
+fi
+
 stop_bench() {
   if [ -f "$dir/env" ]; then
     # shellcheck disable=SC1091
-    ( . "$dir/env" && wineserver -k ) >>"$dir/wineserver.log" 2>&1 </dev/null || true
+    ( . "$dir/env" && $SETUP_WINE_RUN_AS wineserver -k ) >>"$dir/wineserver.log" 2>&1 </dev/null || true
   fi
   if [ -f "$dir/xvfb.pid" ]; then
     pid=$(cat "$dir/xvfb.pid")
@@ -73,10 +82,12 @@ export WINEPREFIX=$dir/prefix
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES='winedbg.exe=d;mscoree=d;mshtml=d'
+export SETUP_WINE_RUN_AS='$run_as'
 EOF
   # The prefix is made once per run; a persistent server keeps it warm for
   # every test program of the run.
-  if ! ( . "$dir/env" && mkdir -p "$WINEPREFIX" && wineserver -p && wineboot -i ) \
+  if ! ( . "$dir/env" && mkdir -p "$WINEPREFIX" && $SETUP_WINE_RUN_AS wineserver -p &&
+          $SETUP_WINE_RUN_AS wineboot -i ) \
       </dev/null >"$dir/wineboot.log" 2>&1; then
     log "wineboot failed; see $dir/wineboot.log"
     stop_bench

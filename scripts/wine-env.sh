@@ -43,7 +43,8 @@ status=0
 (
   # shellcheck disable=SC1091
   . "$bench/env"
-  exec timeout --kill-after=10 "$limit" wine "$@"
+  # shellcheck disable=SC2086  # the prefix command is meant to split
+  exec timeout --kill-after=10 "$limit" $SETUP_WINE_RUN_AS wine "$@"
 ) </dev/null >"$out" 2>"$err" || status=$?
 cat "$out"
 cat "$err" >&2
