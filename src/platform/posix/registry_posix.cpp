@@ -1,0 +1,435 @@
+// Native stand-in of the registry's environment keys: each root is one
+// REGEDIT4 file, the text format the Windows registry editor imports. A key
+// is a section "[ROOT\path]"; REG_SZ values are quoted strings, other types
+// "hex(N):" bytes. Every write replaces the file through a temporary file
+// and a rename, so an interrupted run leaves the previous file whole. Lines
+// of other keys, and values not written, come out exactly as they came in.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "integration/integration_ports.h"
+
+namespace {
+
+constexpr int32_t kAccessDenied = 5;  // ERROR_ACCESS_DENIED
+constexpr int32_t kInvalidData = 13;  // ERROR_INVALID_DATA
+
+const char kHeader[] = "REGEDIT4";
+
+// One line of a section as read (continuations joined), or a value set since.
+struct Entry {
+  std::vector<std::string> lines;  // the original physical lines, if any
+  bool is_value = false;
+  bool changed = false;
+  std::string name;
+  uint32_t type = 0;
+  std::string data;  // the value's bytes, terminator included
+};
+
+struct KeyFile {
+  std::string path;     // the .reg file of the root
+  std::string section;  // "ROOT\path" of the key
+  std::vector<std::string> before, after;  // lines outside the key's section
+  std::vector<Entry> entries;              // the key's section, header excluded
+  std::string section_line;
+  bool writable = false;
+};
+
+bool same_text(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string root_file(RegistryRoot root) {
+  const char* chosen = std::getenv(root == RegistryRoot::LocalMachine ? "SETUP_MACHINE_REGISTRY"
+                                                                      : "SETUP_USER_REGISTRY");
+  if (chosen != nullptr && *chosen != '\0') return chosen;
+  if (root == RegistryRoot::LocalMachine) return "/etc/gcc-setup/environment.reg";
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && *config != '\0') return std::string(config) + "/gcc-setup/environment.reg";
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || *home == '\0') return "";
+  return std::string(home) + "/.config/gcc-setup/environment.reg";
+}
+
+std::string parent_of(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// mkdir -p of the file's folder; false when a component cannot be a folder.
+bool make_parents(const std::string& path) {
+  std::string folder = parent_of(path);
+  for (std::size_t i = 1; i <= folder.size(); ++i) {
+    if (i < folder.size() && folder[i] != '/') continue;
+    std::string part = folder.substr(0, i);
+    struct stat st;
+    if (stat(part.c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) return false;
+      continue;
+    }
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  }
+  return true;
+}
+
+bool read_file(const std::string& path, std::string* text) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char block[4096];
+  std::size_t n;
+  while ((n = std::fread(block, 1, sizeof block, file)) > 0) text->append(block, n);
+  bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+// Physical lines without their line ends; a final line without LF counts too.
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+// A quoted text with \\ and \" escapes, from `*at` (on its opening quote).
+bool parse_quoted(const std::string& line, std::size_t* at, std::string* out) {
+  if (*at >= line.size() || line[*at] != '"') return false;
+  for (std::size_t i = *at + 1; i < line.size(); ++i) {
+    if (line[i] == '\\' && i + 1 < line.size()) {
+      out->push_back(line[++i]);
+    } else if (line[i] == '"') {
+      *at = i + 1;
+      return true;
+    } else {
+      out->push_back(line[i]);
+    }
+  }
+  return false;
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool parse_hex_bytes(const std::string& text, std::string* out) {
+  int high = -1;
+  for (char c : text) {
+    if (c == ',' || c == ' ' || c == '\t' || c == '\\') {
+      if (high >= 0) return false;
+      continue;
+    }
+    int d = hex_digit(c);
+    if (d < 0) return false;
+    if (high < 0) {
+      high = d;
+      continue;
+    }
+    out->push_back(static_cast<char>(high * 16 + d));
+    high = -1;
+  }
+  return high < 0;
+}
+
+// A value line "name"=... or @=...; false for anything else (kept as text).
+bool parse_value(const std::string& line, Entry* entry) {
+  std::size_t at = 0;
+  std::string name;
+  if (!line.empty() && line[0] == '@') {
+    at = 1;
+  } else if (!parse_quoted(line, &at, &name)) {
+    return false;
+  }
+  if (at >= line.size() || line[at] != '=') return false;
+  std::string rest = line.substr(at + 1);
+  std::string data;
+  uint32_t type;
+  if (!rest.empty() && rest[0] == '"') {
+    std::size_t q = 0;
+    if (!parse_quoted(rest, &q, &data) || q != rest.size()) return false;
+    data.push_back('\0');
+    type = kRegSz;
+  } else if (rest.compare(0, 6, "dword:") == 0 && rest.size() == 14) {
+    unsigned long word = std::strtoul(rest.c_str() + 6, nullptr, 16);
+    for (int i = 0; i < 4; ++i) data.push_back(static_cast<char>((word >> (8 * i)) & 0xFF));
+    type = 4;
+  } else if (rest.compare(0, 4, "hex:") == 0) {
+    if (!parse_hex_bytes(rest.substr(4), &data)) return false;
+    type = 3;
+  } else if (rest.compare(0, 4, "hex(") == 0) {
+    std::size_t close = rest.find("):");
+    if (close == std::string::npos) return false;
+    type = static_cast<uint32_t>(std::strtoul(rest.substr(4, close - 4).c_str(), nullptr, 16));
+    if (!parse_hex_bytes(rest.substr(close + 2), &data)) return false;
+  } else {
+    return false;  // a deletion mark, or something this stand-in does not know
+  }
+  entry->is_value = true;
+  entry->name = name;
+  entry->type = type;
+  entry->data = data;
+  return true;
+}
+
+bool is_section_line(const std::string& line) {
+  return line.size() >= 2 && line[0] == '[' && line.back() == ']';
+}
+
+bool parse_key_file(const std::string& text, KeyFile* key) {
+  std::vector<std::string> lines = split_lines(text);
+  if (lines.empty()) return true;  // an empty file holds nothing yet
+  if (lines[0] != kHeader) return false;
+  enum { Before, Inside, After } where = Before;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (is_section_line(line)) {
+      if (where == Inside) where = After;
+      if (where == Before && same_text(line.substr(1, line.size() - 2), key->section)) {
+        where = Inside;
+        key->section_line = line;
+        continue;
+      }
+    }
+    if (where == Before) {
+      key->before.push_back(line);
+    } else if (where == After) {
+      key->after.push_back(line);
+    } else {
+      Entry entry;
+      entry.lines.push_back(line);
+      // Hex data goes on over lines ending with a backslash.
+      std::string logical = line;
+      while (!logical.empty() && logical.back() == '\\' && i + 1 < lines.size() &&
+             logical.find("=hex") != std::string::npos) {
+        logical.pop_back();
+        entry.lines.push_back(lines[++i]);
+        logical += lines[i];
+      }
+      parse_value(logical, &entry);
+      key->entries.push_back(entry);
+    }
+  }
+  return true;
+}
+
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '\\' || c == '"') out.push_back('\\');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+// A value as the registry editor writes it: a quoted string when the text
+// allows it, else hex bytes wrapped at 80 columns.
+std::vector<std::string> value_lines(const Entry& entry) {
+  std::string head = entry.name.empty() ? "@=" : quoted(entry.name) + "=";
+  const std::string& data = entry.data;
+  if (entry.type == kRegSz && !data.empty() && data.back() == '\0') {
+    bool plain = true;
+    for (std::size_t i = 0; i + 1 < data.size(); ++i)
+      if (static_cast<unsigned char>(data[i]) < 0x20) plain = false;
+    if (plain) return {head + quoted(data.substr(0, data.size() - 1))};
+  }
+  char prefix[16];
+  std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<unsigned>(entry.type));
+  std::vector<std::string> lines;
+  std::string line = head + prefix;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    char byte[4];
+    std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned char>(data[i]));
+    bool last = i + 1 == data.size();
+    line += byte;
+    if (!last) line += ",";
+    if (!last && line.size() >= 76) {
+      lines.push_back(line + "\\");
+      line = "  ";
+    }
+  }
+  lines.push_back(line);
+  return lines;
+}
+
+std::string render(const KeyFile& key) {
+  std::string text;
+  std::vector<std::string> before = key.before;
+  if (before.empty()) before = {kHeader, ""};
+  for (const std::string& line : before) text += line + "\n";
+  if (!before.back().empty()) text += "\n";
+  text += (key.section_line.empty() ? "[" + key.section + "]" : key.section_line) + "\n";
+  for (const Entry& entry : key.entries) {
+    std::vector<std::string> lines = entry.changed ? value_lines(entry) : entry.lines;
+    for (const std::string& line : lines) text += line + "\n";
+  }
+  for (const std::string& line : key.after) text += line + "\n";
+  return text;
+}
+
+// Replaces the file whole: a temporary file beside it, then a rename.
+bool write_file(const std::string& path, const std::string& text) {
+  std::string temporary = path + ".tmp." + std::to_string(getpid());
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
+  std::size_t done = 0;
+  bool ok = true;
+  while (ok && done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  if (ok && rename(temporary.c_str(), path.c_str()) == 0) return true;
+  unlink(temporary.c_str());
+  return false;
+}
+
+std::string section_of(RegistryRoot root, const char* path) {
+  return std::string(root == RegistryRoot::LocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") +
+         path;
+}
+
+// Loads the key's file; false when it exists but cannot be read as ours.
+bool load(KeyFile* key, bool* exists) {
+  std::string text;
+  struct stat st;
+  *exists = stat(key->path.c_str(), &st) == 0;
+  if (!*exists) return true;
+  if (!S_ISREG(st.st_mode) || !read_file(key->path, &text)) return false;
+  return parse_key_file(text, key);
+}
+
+// Full access means the file can be replaced: its folder takes new files.
+bool replaceable(const std::string& path) {
+  std::string folder = parent_of(path);
+  return access(folder.c_str(), W_OK | X_OK) == 0 && (access(path.c_str(), F_OK) != 0 ||
+                                                       access(path.c_str(), W_OK) == 0);
+}
+
+Entry* find_value(KeyFile* key, const char* name) {
+  for (Entry& entry : key->entries)
+    if (entry.is_value && same_text(entry.name, name)) return &entry;
+  return nullptr;
+}
+
+class PosixRegistry : public Registry {
+ public:
+  int32_t create_key(RegistryRoot root, const char* path, RegistryKey* handle) override {
+    KeyFile* key = new KeyFile;
+    key->path = root_file(root);
+    key->section = section_of(root, path);
+    bool exists = false;
+    bool ok = !key->path.empty() && make_parents(key->path) && load(key, &exists) &&
+              replaceable(key->path);
+    // A key made now is on disk at once, as the registry's would be.
+    if (ok && key->section_line.empty()) ok = write_file(key->path, render(*key));
+    if (!ok) {
+      delete key;
+      return kAccessDenied;
+    }
+    key->writable = true;
+    *handle = key;
+    return kRegistryOk;
+  }
+  int32_t open_key(RegistryRoot root, const char* path, RegistryKey* handle) override {
+    KeyFile* key = new KeyFile;
+    key->path = root_file(root);
+    key->section = section_of(root, path);
+    bool exists = false;
+    if (key->path.empty() || !load(key, &exists) || !exists || key->section_line.empty()) {
+      delete key;
+      return kRegistryNotFound;
+    }
+    if (!replaceable(key->path)) {
+      delete key;
+      return kAccessDenied;
+    }
+    key->writable = true;
+    *handle = key;
+    return kRegistryOk;
+  }
+  int32_t query_value(RegistryKey handle, const char* name, uint32_t* type, char* data,
+                      uint32_t* size) override {
+    KeyFile* key = static_cast<KeyFile*>(handle);
+    Entry* entry = find_value(key, name);
+    if (entry == nullptr) return kRegistryNotFound;
+    uint32_t needed = static_cast<uint32_t>(entry->data.size());
+    if (type != nullptr) *type = entry->type;
+    if (data == nullptr || *size < needed) {
+      *size = needed;
+      return data == nullptr ? kRegistryOk : kRegistryMoreData;
+    }
+    std::memcpy(data, entry->data.data(), needed);
+    *size = needed;
+    return kRegistryOk;
+  }
+  int32_t set_value(RegistryKey handle, const char* name, uint32_t type, const char* data,
+                    uint32_t size) override {
+    KeyFile* key = static_cast<KeyFile*>(handle);
+    if (!key->writable) return kAccessDenied;
+    if (data == nullptr && size != 0) return kInvalidData;
+    std::vector<Entry> saved = key->entries;
+    Entry* entry = find_value(key, name);
+    if (entry == nullptr) {
+      key->entries.emplace_back();
+      entry = &key->entries.back();
+      entry->is_value = true;
+      entry->name = name;
+      // New values go before the blank line that ends the section.
+      std::size_t at = key->entries.size() - 1;
+      while (at > 0 && !key->entries[at - 1].is_value && key->entries[at - 1].lines.size() == 1 &&
+             key->entries[at - 1].lines[0].empty()) {
+        std::swap(key->entries[at - 1], key->entries[at]);
+        --at;
+      }
+      entry = &key->entries[at];
+    }
+    entry->type = type;
+    entry->data.assign(data, size);
+    entry->changed = true;
+    if (!write_file(key->path, render(*key))) {
+      key->entries = saved;
+      return kAccessDenied;
+    }
+    return kRegistryOk;
+  }
+  void close_key(RegistryKey handle) override { delete static_cast<KeyFile*>(handle); }
+};
+
+}  // namespace
+
+Registry* posix_registry() {
+  static PosixRegistry registry;
+  return &registry;
+}
