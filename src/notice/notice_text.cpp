@@ -1,9 +1,11 @@
 // The text of the licence notice, one entry per row of the pane: the
 // package's own notice, a rule, then the GNU General Public License,
 // version 2, with its words unchanged and its lines broken to fit the pane.
+// Each comment names the row number of the entry after it.
 #include "notice/notice_text.h"
 
 const char* const kNoticeText[kNoticeRowCount] = {
+    // 0: the package's own notice
     "",
     "  This package contains free software under the terms set forth in",
     "GNU GENERAL PUBLIC LICENSE, which is allowed to copy",
@@ -17,6 +19,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "",
     "-------------------------------------------------------------------------------",
     "",
+    // 13: the licence
     "                    GNU GENERAL PUBLIC LICENSE",
     "                              Version 2, June 1991",
     "",
@@ -25,6 +28,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "Everyone is permitted to copy and distribute verbatim copies",
     "of this license document, but changing it is not allowed.",
     "",
+    // 21: preamble
     "                                      Preamble",
     "",
     "  The licenses for most software are designed to take away your",
@@ -77,10 +81,12 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "  The precise terms and conditions for copying, distribution and",
     "modification follow.",
     "",
+    // 73: terms and conditions
     "                    GNU GENERAL PUBLIC LICENSE",
     "                TERMS AND CONDITIONS FOR COPYING,",
     "                  DISTRIBUTION AND MODIFICATION",
     "",
+    // 77: section 0
     "  0. This License applies to any program or other work which",
     "contains a notice placed by the copyright holder saying it",
     "may be distributed under the terms of this General Public",
@@ -101,6 +107,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "Program (independent of having been made by running the Program).",
     "Whether that is true depends on what the Program does.",
     "",
+    // 97: section 1
     "  1. You may copy and distribute verbatim copies of the Program's",
     "source code as you receive it, in any medium, provided that you",
     "conspicuously and appropriately publish on each copy an appropriate",
@@ -113,6 +120,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "transferring a copy, and you may at your option",
     "offer warranty protection in exchange for a fee.",
     "",
+    // 109: section 2
     "  2. You may modify your copy or copies of the Program",
     "or any portion of it, thus forming a work based on the",
     "Program, and copy and distribute such modifications or",
@@ -160,6 +168,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "Program) on a volume of a storage or distribution medium does",
     "not bring the other work under the scope of this License.",
     "",
+    // 156: section 3
     "  3. You may copy and distribute the Program (or a",
     "work based on it, under Section 2) in object code or",
     "executable form under the terms of Sections 1 and 2",
@@ -200,6 +209,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "distribution of the source code, even though third parties are not",
     "compelled to copy the source along with the object code.",
     "",
+    // 196: section 4
     "  4. You may not copy, modify, sublicense, or distribute the Program",
     "except as expressly provided under this License.  Any attempt",
     "otherwise to copy, modify, sublicense or distribute the Program is",
@@ -208,6 +218,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "this License will not have their licenses terminated so long as such",
     "parties remain in full compliance.",
     "",
+    // 204: section 5
     "  5. You are not required to accept this License, since you have not",
     "signed it.  However, nothing else grants you permission to modify or",
     "distribute the Program or its derivative works.  These actions are",
@@ -217,6 +228,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "all its terms and conditions for copying, distributing or modifying",
     "the Program or works based on it.",
     "",
+    // 213: section 6
     "  6. Each time you redistribute the Program (or any work based on the",
     "Program), the recipient automatically receives a license from the",
     "original licensor to copy, distribute or modify the Program subject to",
@@ -225,6 +237,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "You are not responsible for enforcing compliance by third parties to",
     "this License.",
     "",
+    // 221: section 7
     "  7. If, as a consequence of a court judgment or allegation",
     "of patent infringement or for any other reason (not limited to",
     "patent issues), conditions are imposed on you (whether by court",
@@ -257,6 +270,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "This section is intended to make thoroughly clear what is believed to",
     "be a consequence of the rest of this License.",
     "",
+    // 253: section 8
     "  8. If the distribution and/or use of the Program is",
     "restricted in certain countries either by patents or by",
     "copyrighted interfaces, the original copyright holder who",
@@ -266,6 +280,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "not thus excluded.  In such case, this License incorporates the",
     "limitation as if written in the body of this License.",
     "",
+    // 262: section 9
     "  9. The Free Software Foundation may publish revised and/or new",
     "versions of the General Public License from time to time.  Such",
     "new versions will be similar in spirit to the present version,",
@@ -280,6 +295,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "version number of this License, you may choose any version",
     "ever published by the Free Software Foundation.",
     "",
+    // 276: section 10
     "  10. If you wish to incorporate parts of the Program into other",
     "free programs whose distribution conditions are different, write",
     "to the author to ask for permission.  For software which is",
@@ -289,6 +305,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "status of all derivatives of our free software and of promoting",
     "the sharing and reuse of software generally.",
     "",
+    // 285: no warranty: sections 11 and 12
     "                         NO WARRANTY",
     "",
     "  11. BECAUSE THE PROGRAM IS LICENSED FREE OF",
@@ -323,6 +340,7 @@ const char* const kNoticeText[kNoticeRowCount] = {
     "",
     "              END OF TERMS AND CONDITIONS",
     "",
+    // 319: how to apply the terms
     "       How to Apply These Terms to Your New Programs",
     "",
     "  If you develop a new program, and you want it to be",
