@@ -81,6 +81,8 @@ class NoticeSurface {
 
   // Starts a paint: selects `font` (when not null) and the two colours,
   // keeping what was selected before. The background mode stays opaque.
+  // Called once per paint, with notice_state().top_row already final, so a
+  // recording surface can label the paint with it here.
   virtual void begin_paint(NoticeFont font, uint32_t background, uint32_t text) = 0;
   // Draws `length` characters of `text` with the top-left corner at (x, y).
   virtual void draw_text(int x, int y, const char* text, int length) = 0;
