@@ -78,8 +78,7 @@ int32_t FakeRegistry::query_value(RegistryKey key, const char* name, uint32_t* t
 
 int32_t FakeRegistry::set_value(RegistryKey key, const char* name, uint32_t type, const char* data,
                                 uint32_t size) {
-  if (writes_before_failure == 0) return 5;
-  if (writes_before_failure > 0) --writes_before_failure;
+  if (writes++ == failing_write) return 5;
   const std::string& key_name = handles_.at(reinterpret_cast<std::size_t>(key) - 1);
   keys[key_name][lower(name)] = StoredValue{type, std::string(data, size)};
   return 0;

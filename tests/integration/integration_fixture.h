@@ -23,7 +23,8 @@ class FakeRegistry : public Registry {
   // Key name: "M\path" or "U\path".
   std::map<std::string, std::map<std::string, StoredValue>> keys;
   std::set<std::string> refused;  // keys that cannot be opened or created
-  int writes_before_failure = -1; // -1: writes never fail
+  int writes = 0;
+  int failing_write = -1;  // the one write (counted from 0) that fails
   int32_t query_failure = 0;      // answered for every query when not 0
   int open_count = 0;
   std::vector<std::string> queried;
