@@ -94,6 +94,9 @@ class FakeDde : public DdeChannel {
   std::vector<std::string> executed;  // the text of each block posted
   int blocks_live = 0;
 
+  ~FakeDde() override {
+    for (auto* block : blocks_) delete block;
+  }
   uint16_t add_atom(const char* name) override;
   uint16_t delete_atom(uint16_t atom) override;
   void broadcast_initiate(WindowHandle client, uint16_t application, uint16_t topic) override;
