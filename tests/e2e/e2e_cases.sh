@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The end-to-end cases: each a real run of setup.exe under the Wine bench, in
+# a fresh folder, driven by the robot.
+#   e2e_cases.sh CASE BENCH_DIR TOOLS_DIR DEMO_DIR WORK_DIR
+set -uo pipefail
+name=$1 bench=$2 tools=$3 demo=$4 work=$5
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck disable=SC1091
+. "$bench/env"
+
+case_dir=$work/$name
+rm -rf "$case_dir"
+mkdir -p "$case_dir"
+package=$case_dir/package
+# Hard links: a fresh folder per case without copying the payload.
+cp -al "$demo/package" "$package"
+
+failures=0
+check() {
+  if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
+}
+started=$(date +%s.%N)
+finish() {
+  echo "case $name took $(awk "BEGIN { printf \"%.1f\", $(date +%s.%N) - $started }") s"
+  [ $failures -eq 0 ] || { echo "--- robot.out"; cat "$case_dir/robot.out"; echo "--- setup.out"; cat "$case_dir/setup.out"; }
+  echo "$((failures == 0 ? 1 : 0)) passed, $((failures > 0 ? 1 : 0)) failed"
+  exit $((failures > 0))
+}
+
+drive_c=$WINEPREFIX/drive_c
+machine_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+reg_value() {  # KEY NAME -> "TYPE DATA"
+  wine reg query "$1" /v "$2" </dev/null >"$case_dir/reg.out" 2>/dev/null
+  tr -d '\r' <"$case_dir/reg.out" | awk -v n="$2" '$1 == n { t = $2; $1 = ""; $2 = ""; sub(/^  /, ""); print t " " $0 }'
+}
+run() { bash "$here/run-setup.sh" "$bench" "$tools" "$package" "$case_dir" "$@"; }
+status() { cat "$case_dir/setup.status" 2>/dev/null; }
+# Only the stand-in may answer: the prefix's own server fails on empty arguments.
+wine "$tools/robot.exe" silence-progman </dev/null >"$case_dir/silence.out" 2>&1
+
+accept_and_install() {  # FOLDER [extra steps before Install]
+  local folder=$1
+  shift
+  run window:nv_gfortran click:1 wait:5 "settext:4:$folder" "$@" click:5 wait:7 click:7 gone
+}
+
+case "$name" in
+  demo)
+    rm -rf "$drive_c/demo"
+    wine reg delete "$machine_key" /v LIBRARY_PATH /f </dev/null >/dev/null 2>&1
+    run window:nv_gfortran winrect click:1 wait:5 print:4 settext:4:'C:\demo\gcc' click:5 wait:7 rect:7 click:7 gone
+    rc=$?
+    check "the robot went from the licence to Finish" '[ $rc -eq 0 ]'
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    check "the installed tree is byte-identical to the plain tree" 'diff -r "$demo/plain" "$drive_c/demo/gcc" >/dev/null'
+    check "expansion keeps no read-only attribute (only a plain copy does)" \
+      '[ "$(stat -c %A "$demo/plain/doc/README.txt" | cut -c3)" = - ] && [ "$(stat -c %A "$drive_c/demo/gcc/doc/README.txt" | cut -c3)" = w ]'
+    check "PATH in the machine key starts with the bin folder, REG_EXPAND_SZ" \
+      '[[ "$(reg_value "$machine_key" PATH)" == "REG_EXPAND_SZ C:\\demo\\gcc\\bin;"* ]]'
+    check "LIBRARY_PATH written as REG_SZ" \
+      '[ "$(reg_value "$machine_key" LIBRARY_PATH)" = "REG_SZ C:\\demo\\gcc\\lib;C:\\demo\\gcc\\lib\\gcc\\i686-w64-mingw32\\12" ]'
+    check "the Program Manager received the exact group text" \
+      '[ "$(cat "$case_dir/executes.txt")" = "[CreateGroup(GCC Demo, )][AddItem(C:\\demo\\gcc\\bin\\gcc.exe,GCC Demo Compiler)][ShowGroup(GCC Demo,4, )][ExitProgman(1)]" ]'
+    check "the installed gcc.exe runs" 'wine "$drive_c/demo/gcc/bin/gcc.exe" --version </dev/null 2>/dev/null | grep -q "demo package"'
+    ;;
+  reinstall)
+    rm -rf "$drive_c/demo2"
+    accept_and_install 'C:\demo2\gcc'
+    first=$(reg_value "$machine_key" PATH)
+    # Something installed since stands before the package's folder now.
+    wine reg add "$machine_key" /v PATH /t REG_EXPAND_SZ /d "C:\\other;${first#REG_EXPAND_SZ }" /f </dev/null >/dev/null 2>&1
+    accept_and_install 'C:\demo2\gcc'
+    second=$(reg_value "$machine_key" PATH)
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    check "the package folder moved to the front, not repeated" \
+      '[ "$second" = "REG_EXPAND_SZ C:\\demo2\\gcc\\bin;C:\\other;${first#REG_EXPAND_SZ C:\\demo2\\gcc\\bin;}" ]'
+    check "it stands in PATH once" '[ "$(echo "$second" | grep -o "C:\\\\demo2\\\\gcc\\\\bin" | wc -l)" = 1 ]'
+    ;;
+  damaged)
+    rm -rf "$drive_c/damaged"
+    rm "$package/source/doc/README.txt"
+    printf 'this was never bzip2 data' >"$package/source/doc/README.txt"
+    run window:nv_gfortran click:1 wait:5 settext:4:'C:\damaged' click:5 msgbox:Error gone
+    check "the damaged file is reported by name" \
+      'grep -q "msgbox Error: Damaged package file .\\\\source\\\\doc\\\\README.txt: it is not a complete bzip2 stream." "$case_dir/robot.out"'
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    check "the Program Manager was never asked" '[ ! -s "$case_dir/executes.txt" ]'
+    ;;
+  no-source)
+    rm -rf "$drive_c/nosource" "$package/source"
+    run window:nv_gfortran click:1 wait:5 settext:4:'C:\nosource' click:5 msgbox:Error gone
+    check "the message says the source is missing" 'grep -q "msgbox Error: Source directory does not exist.$" "$case_dir/robot.out"'
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    check "the destination folder was made first, empty" '[ -d "$drive_c/nosource" ] && [ -z "$(ls -A "$drive_c/nosource")" ]'
+    ;;
+  deny)
+    run window:nv_gfortran click:2 gone
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    check "nothing was sent to the Program Manager" '[ ! -s "$case_dir/executes.txt" ]'
+    ;;
+  cancel)
+    rm -rf "$drive_c/cancelled"
+    run window:nv_gfortran click:1 wait:5 settext:4:'C:\cancelled' click:6 gone
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    check "nothing was installed" '[ ! -e "$drive_c/cancelled" ]'
+    ;;
+  trailing-backslash)
+    rm -rf "$drive_c/trail"
+    accept_and_install 'C:\trail\'
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    check "the folder without its backslash received the tree" '[ -f "$drive_c/trail/bin/gcc.exe" ]'
+    check "the Program Manager text names the folder once" \
+      'grep -q "AddItem(C:\\\\trail\\\\bin\\\\gcc.exe," "$case_dir/executes.txt"'
+    ;;
+  browse)
+    run window:nv_gfortran click:1 wait:5 print:4 click:3 dialog:cancel sleep:300 print:4 click:3 dialog:ok sleep:300 print:4 click:6 gone
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    proposal=$(grep "^text 4 " "$case_dir/robot.out" | sed -n 1p)
+    check "cancelling the dialog leaves the folder box as it was" '[ "$(grep "^text 4 " "$case_dir/robot.out" | sed -n 2p)" = "$proposal" ]'
+    check "the folder chosen in the dialog, with \\gcc, is put in the box" \
+      'grep "^text 4 " "$case_dir/robot.out" | sed -n 3p | grep -q "^text 4 .*[^\\\\]\\\\gcc$"'
+    ;;
+  title-and-notice)
+    run --arg -t --arg "My Setup" --arg -n window:nv_gfortran winrect shot:licence click:2 gone
+    check "the title comes from -t" 'grep -q "^title My Setup$" "$case_dir/robot.out"'
+    check "the window is 700 x 500, centred on the 1024 x 768 screen" 'grep -q "^winrect 162 134 700 500$" "$case_dir/robot.out"'
+    check "the class is nv_gfortran" 'grep -q "^class nv_gfortran$" "$case_dir/robot.out"'
+    check "a screenshot was taken" '[ -s "$case_dir/licence.png" ]'
+    ;;
+  no-progman)
+    rm -rf "$drive_c/noprogman"
+    bash "$here/run-setup.sh" "$bench" "$tools" "$package" "$case_dir" --no-progman \
+      window:nv_gfortran click:1 wait:5 settext:4:'C:\noprogman' click:5 wait:7 click:7 gone
+    rc=$?
+    check "Finish came without any Program Manager" '[ $rc -eq 0 ] && [ "$(status)" = 0 ]'
+    check "the tree was installed" '[ -f "$drive_c/noprogman/bin/gcc.exe" ]'
+    ;;
+  *)
+    echo "unknown case $name"
+    failures=1
+    ;;
+esac
+finish

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Makes the demo package folder: its source tree, env and inf (the build
+# puts setup.exe beside them).
+#   make-demo-package.sh PKGTREE DEMO_GCC_EXE OUT_DIR
+# OUT_DIR/plain is the tree as it must come out; OUT_DIR/package is what a
+# user receives: setup.exe, source (made by pkgtree compress), env and inf.
+set -euo pipefail
+pkgtree=$1 gcc=$2 out=$3
+[ -x "$pkgtree" ] || { echo "make-demo-package: no native pkgtree at '$pkgtree'" >&2; exit 1; }
+
+rm -rf "$out/plain" "$out/package"
+plain=$out/plain
+mkdir -p "$plain/bin" "$plain/lib/gcc/i686-w64-mingw32/12" "$plain/share/empty" "$plain/doc" "$plain/include"
+cp "$gcc" "$plain/bin/gcc.exe"
+printf 'This is the demo package of the GCC setup program.\r\n' > "$plain/doc/README.txt"
+chmod a-w "$plain/doc/README.txt"
+# A larger binary file, and a real header tree for many small files.
+for lib in /usr/lib/gcc/i686-w64-mingw32/*/libgcc.a; do cp "$lib" "$plain/lib/gcc/i686-w64-mingw32/12/libgcc.a"; break; done
+cat /usr/lib/gcc/i686-w64-mingw32/*/libstdc++.a > "$plain/lib/libbig.a" 2>/dev/null || head -c 8000000 /dev/zero > "$plain/lib/libbig.a"
+cp -r /usr/share/mingw-w64/include/. "$plain/include/" 2>/dev/null || cp -r /usr/i686-w64-mingw32/include/. "$plain/include/"
+
+mkdir -p "$out/package"
+"$pkgtree" compress "$plain" "$out/package/source"
+cat > "$out/package/env" <<'ENV'
+# Environment of the demo package: folders relative to the installation folder.
+PATH
+REG_EXPAND_SZ
+\bin
+::
+LIBRARY_PATH
+REG_SZ
+\lib;\lib\gcc\i686-w64-mingw32\12
+::
+ENV
+cat > "$out/package/inf" <<'INF'
+GCC Demo
+::
+$\bin\gcc.exe,GCC Demo Compiler
+::
+GCC Demo
+INF
+echo "demo package: $out/package ($(find "$plain" -type f | wc -l) files)"

@@ -1,0 +1,206 @@
+// A robot for end-to-end runs under Wine: finds the installer's main window,
+// waits for its controls by identifier and presses them, as a user would.
+//
+//   robot.exe STEP...      each step is one argument, "verb:arguments"
+//
+//   window:CLASS           wait for the top-level window of that class
+//   wait:ID                wait until the control exists and is visible
+//   click:ID               wait for it, then press it (BM_CLICK)
+//   settext:ID:TEXT        replace the control's text
+//   expect:ID:TEXT         the control's text must be TEXT
+//   print:ID               print "text ID TEXT"
+//   rect:ID                print "rect ID X Y W H" in the main window's client coordinates
+//   winrect                print "winrect X Y W H" of the main window, and its title and class
+//   sleep:MS               wait
+//   gone                   wait until the main window no longer exists
+//   msgbox:CAPTION         wait for a message box of that caption, print
+//                          "msgbox CAPTION: TEXT" and press its OK
+//   dialog:ok, dialog:cancel  press OK or Cancel of the dialog the main window owns
+//                          (the folder dialog)
+//   silence-progman        end every other process that answers a "PROGMAN"
+//                          initiate, so that only the stand-in takes part
+//
+// Every wait gives up after the time in SETUP_ROBOT_TIMEOUT_MS (default
+// 60000): the robot then prints why and exits 1.
+#include <windows.h>
+#include <dde.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+HWND main_window = nullptr;
+DWORD timeout_ms = 60000;
+
+[[noreturn]] void give_up(const std::string& why) {
+  std::printf("robot: %s\n", why.c_str());
+  std::fflush(stdout);
+  std::exit(1);
+}
+
+template <typename F>
+void wait_for(const std::string& what, F ready) {
+  DWORD start = GetTickCount();
+  while (!ready()) {
+    if (GetTickCount() - start > timeout_ms) give_up("timed out waiting for " + what);
+    Sleep(50);
+  }
+}
+
+HWND control(int id) {
+  if (main_window == nullptr) give_up("no main window yet");
+  HWND found = nullptr;
+  wait_for("control " + std::to_string(id), [&] {
+    if (!IsWindow(main_window)) give_up("main window went away");
+    found = GetDlgItem(main_window, id);
+    return found != nullptr && IsWindowVisible(found);
+  });
+  return found;
+}
+
+std::string text_of(HWND window) {
+  char buffer[1024] = {};
+  SendMessageA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+  return buffer;
+}
+
+struct DialogSearch {
+  const char* caption;  // null: any dialog owned by the main window
+  HWND found;
+};
+
+BOOL CALLBACK find_dialog(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<DialogSearch*>(data);
+  char cls[64] = {}, title[256] = {};
+  GetClassNameA(window, cls, sizeof cls);
+  if (std::strcmp(cls, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+  GetWindowTextA(window, title, sizeof title);
+  bool match = search->caption != nullptr ? std::strcmp(title, search->caption) == 0
+                                          : GetWindow(window, GW_OWNER) == main_window;
+  if (!match) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND dialog(const char* caption) {
+  DialogSearch search{caption, nullptr};
+  wait_for(caption != nullptr ? std::string("message box ") + caption : std::string("a dialog"), [&] {
+    search.found = nullptr;
+    EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+  });
+  return search.found;
+}
+
+void press(HWND dialog_window, int id) {
+  HWND button = GetDlgItem(dialog_window, id);
+  if (button != nullptr) PostMessageA(button, BM_CLICK, 0, 0);
+  else PostMessageA(dialog_window, WM_COMMAND, static_cast<WPARAM>(id), 0);
+}
+
+// Answers of other servers to our own "PROGMAN" initiate.
+std::vector<HWND> answers;
+
+LRESULT CALLBACK listener(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_DDE_ACK) {
+    answers.push_back(reinterpret_cast<HWND>(wparam));
+    return 0;
+  }
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+void silence_progman() {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = listener;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "robot_listener";
+  RegisterClassA(&wc);
+  HWND me = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+  ATOM atom = GlobalAddAtomA("PROGMAN");
+  SendMessageA(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(me), MAKELPARAM(atom, atom));
+  GlobalDeleteAtom(atom);
+  for (HWND server : answers) {
+    char cls[64] = {};
+    GetClassNameA(server, cls, sizeof cls);
+    if (std::strcmp(cls, "progman_standin") == 0) continue;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(server, &pid);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+    if (process != nullptr) {
+      TerminateProcess(process, 0);
+      CloseHandle(process);
+      std::printf("silenced %s in process %lu\n", cls, pid);
+    }
+  }
+  DestroyWindow(me);
+}
+
+void step(const std::string& s) {
+  std::size_t colon = s.find(':');
+  std::string verb = s.substr(0, colon);
+  std::string rest = colon == std::string::npos ? "" : s.substr(colon + 1);
+  int id = std::atoi(rest.c_str());
+  std::string tail;
+  std::size_t second = rest.find(':');
+  if (second != std::string::npos) tail = rest.substr(second + 1);
+
+  if (verb == "window") {
+    wait_for("window " + rest, [&] { return (main_window = FindWindowA(rest.c_str(), nullptr)) != nullptr; });
+  } else if (verb == "wait") {
+    control(id);
+  } else if (verb == "click") {
+    // Posted, so a command that ends the process cannot leave the robot hanging.
+    PostMessageA(control(id), BM_CLICK, 0, 0);
+  } else if (verb == "settext") {
+    SendMessageA(control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(tail.c_str()));
+  } else if (verb == "expect") {
+    std::string got = text_of(control(id));
+    if (got != tail) give_up("control " + std::to_string(id) + " holds \"" + got + "\", not \"" + tail + "\"");
+  } else if (verb == "print") {
+    std::printf("text %d %s\n", id, text_of(control(id)).c_str());
+  } else if (verb == "rect") {
+    RECT r;
+    HWND c = control(id);
+    GetWindowRect(c, &r);
+    MapWindowPoints(HWND_DESKTOP, main_window, reinterpret_cast<POINT*>(&r), 2);
+    std::printf("rect %d %ld %ld %ld %ld\n", id, r.left, r.top, r.right - r.left, r.bottom - r.top);
+  } else if (verb == "winrect") {
+    RECT r;
+    GetWindowRect(main_window, &r);
+    char title[256] = {}, cls[256] = {};
+    GetWindowTextA(main_window, title, sizeof title);
+    GetClassNameA(main_window, cls, sizeof cls);
+    std::printf("winrect %ld %ld %ld %ld\ntitle %s\nclass %s\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
+                title, cls);
+  } else if (verb == "sleep") {
+    Sleep(static_cast<DWORD>(std::atoi(rest.c_str())));
+  } else if (verb == "gone") {
+    wait_for("the main window to close", [&] { return main_window == nullptr || !IsWindow(main_window); });
+  } else if (verb == "msgbox") {
+    HWND box = dialog(rest.c_str());
+    char text[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // a message box's text control
+    std::printf("msgbox %s: %s\n", rest.c_str(), text);
+    press(box, IDOK);
+  } else if (verb == "dialog") {
+    HWND d = dialog(nullptr);
+    press(d, rest == "ok" ? IDOK : IDCANCEL);
+  } else if (verb == "silence-progman") {
+    silence_progman();
+  } else {
+    give_up("unknown step " + s);
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (const char* t = std::getenv("SETUP_ROBOT_TIMEOUT_MS")) timeout_ms = static_cast<DWORD>(std::atol(t));
+  for (int i = 1; i < argc; ++i) step(argv[i]);
+  return 0;
+}
