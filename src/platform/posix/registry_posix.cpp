@@ -40,6 +40,7 @@ struct KeyFile {
   std::vector<std::string> before, after;  // lines outside the key's section
   std::vector<Entry> entries;              // the key's section, header excluded
   std::string section_line;
+  std::string line_end = "\n";  // what the file uses; CR LF when it came so
   bool writable = false;
 };
 
@@ -100,19 +101,22 @@ bool read_file(const std::string& path, std::string* text) {
   return ok;
 }
 
-// Physical lines without their line ends; a final line without LF counts too.
+// Physical lines without their LF (a CR before it stays, so that lines kept
+// come out as they came); a final line without LF counts too.
 std::vector<std::string> split_lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+    lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
   return lines;
+}
+
+std::string without_cr(const std::string& line) {
+  return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
 }
 
 // A quoted text with \\ and \" escapes, from `*at` (on its opening quote).
@@ -204,32 +208,34 @@ bool is_section_line(const std::string& line) {
 bool parse_key_file(const std::string& text, KeyFile* key) {
   std::vector<std::string> lines = split_lines(text);
   if (lines.empty()) return true;  // an empty file holds nothing yet
-  if (lines[0] != kHeader) return false;
+  if (without_cr(lines[0]) != kHeader) return false;
+  if (lines[0] != kHeader) key->line_end = "\r\n";
   enum { Before, Inside, After } where = Before;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
+    const std::string& raw = lines[i];
+    std::string line = without_cr(raw);
     if (is_section_line(line)) {
       if (where == Inside) where = After;
       if (where == Before && same_text(line.substr(1, line.size() - 2), key->section)) {
         where = Inside;
-        key->section_line = line;
+        key->section_line = raw;
         continue;
       }
     }
     if (where == Before) {
-      key->before.push_back(line);
+      key->before.push_back(raw);
     } else if (where == After) {
-      key->after.push_back(line);
+      key->after.push_back(raw);
     } else {
       Entry entry;
-      entry.lines.push_back(line);
+      entry.lines.push_back(raw);
       // Hex data goes on over lines ending with a backslash.
       std::string logical = line;
       while (!logical.empty() && logical.back() == '\\' && i + 1 < lines.size() &&
              logical.find("=hex") != std::string::npos) {
         logical.pop_back();
         entry.lines.push_back(lines[++i]);
-        logical += lines[i];
+        logical += without_cr(lines[i]);
       }
       parse_value(logical, &entry);
       key->entries.push_back(entry);
@@ -279,15 +285,23 @@ std::vector<std::string> value_lines(const Entry& entry) {
 }
 
 std::string render(const KeyFile& key) {
+  const std::string& end = key.line_end;
   std::string text;
-  std::vector<std::string> before = key.before;
-  if (before.empty()) before = {kHeader, ""};
-  for (const std::string& line : before) text += line + "\n";
-  if (!before.back().empty()) text += "\n";
-  text += (key.section_line.empty() ? "[" + key.section + "]" : key.section_line) + "\n";
+  for (const std::string& line : key.before) text += line + "\n";
+  if (key.before.empty()) text += kHeader + end + end;
+  if (key.section_line.empty()) {
+    // A new key after what is there, parted from it by an empty line.
+    if (!key.before.empty() && !without_cr(key.before.back()).empty()) text += end;
+    text += "[" + key.section + "]" + end;
+  } else {
+    text += key.section_line + "\n";
+  }
   for (const Entry& entry : key.entries) {
-    std::vector<std::string> lines = entry.changed ? value_lines(entry) : entry.lines;
-    for (const std::string& line : lines) text += line + "\n";
+    if (entry.changed) {
+      for (const std::string& line : value_lines(entry)) text += line + end;
+    } else {
+      for (const std::string& line : entry.lines) text += line + "\n";
+    }
   }
   for (const std::string& line : key.after) text += line + "\n";
   return text;
@@ -409,7 +423,7 @@ class PosixRegistry : public Registry {
       // New values go before the blank line that ends the section.
       std::size_t at = key->entries.size() - 1;
       while (at > 0 && !key->entries[at - 1].is_value && key->entries[at - 1].lines.size() == 1 &&
-             key->entries[at - 1].lines[0].empty()) {
+             without_cr(key->entries[at - 1].lines[0]).empty()) {
         std::swap(key->entries[at - 1], key->entries[at]);
         --at;
       }
