@@ -2,9 +2,9 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: test deps native-test bench demo clean
+.PHONY: test deps native-test cross-deps win-test bench demo clean
 
-test: deps native-test
+test: deps native-test win-test
 
 deps:
 	@scripts/install-deps.sh
@@ -14,6 +14,16 @@ native-test:
 	cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug -DSETUP_SANITIZE=ON >/dev/null
 	cmake --build $(BUILD)/native -j$(JOBS)
 	ctest --test-dir $(BUILD)/native --output-on-failure -j$(JOBS)
+
+cross-deps:
+	@scripts/install-cross-deps.sh $(BUILD)/win32
+
+# The Windows programs, cross-built, and their tests under Wine: the bench
+# (Xvfb and a throwaway prefix) is stopped at the end, also when a test fails.
+win-test: cross-deps
+	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build $(BUILD)/win32 -j$(JOBS)
+	scripts/wine-bench.sh run $(BUILD)/win32/wine-bench ctest --test-dir $(BUILD)/win32 --output-on-failure -j$(JOBS)
 
 # The engine against the pure libbzip2 decode, on a package made from a real tree.
 bench: deps

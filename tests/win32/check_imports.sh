@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Each Windows program of the build is a 32-bit console program that imports
+# only DLLs every Windows has:  check_imports.sh OBJDUMP BIN_DIR
+set -euo pipefail
+objdump=$1
+bin=$2
+allowed='^(KERNEL32|USER32|GDI32|ADVAPI32|SHELL32|MSVCRT)\.DLL$'
+status=0
+count=0
+for exe in "$bin"/*.exe; do
+  [ -f "$exe" ] || continue
+  count=$((count + 1))
+  headers=$("$objdump" -p "$exe")
+  grep -q 'Magic[[:space:]]*010b[[:space:]]*(PE32)' <<<"$headers" || { echo "$exe: not PE32"; status=1; }
+  grep -q 'Subsystem[[:space:]]*00000003' <<<"$headers" || { echo "$exe: not a console program"; status=1; }
+  while read -r dll; do
+    if ! tr '[:lower:]' '[:upper:]' <<<"$dll" | grep -Eq "$allowed"; then
+      echo "$exe: imports $dll"
+      status=1
+    fi
+  done < <(sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' <<<"$headers")
+done
+if [ "$count" -eq 0 ]; then
+  echo "no programs in $bin"
+  exit 1
+fi
+[ "$status" -eq 0 ] && echo "$count programs import only system DLLs"
+exit "$status"
