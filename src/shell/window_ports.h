@@ -50,7 +50,7 @@ using DrawingObject = void*;
 // The device context of a paint in progress (HDC).
 using PaintContext = void*;
 // A folder picked in the folder dialog (an item list); null when cancelled.
-using FolderItem = void*;
+using PickedFolder = void*;
 
 // One message as the loop retrieves it.
 struct WindowMessage {
@@ -139,10 +139,10 @@ class FolderPicker {
  public:
   virtual ~FolderPicker() = default;
   // `display_name` (260 bytes) receives the chosen folder's display name.
-  virtual FolderItem browse_for_folder(WindowHandle owner, const char* title,
+  virtual PickedFolder browse_for_folder(WindowHandle owner, const char* title,
                                        char* display_name) = 0;
   // The item's file-system path into `path` (260 bytes); false when it has none.
-  virtual bool path_from_item(FolderItem item, char* path) = 0;
+  virtual bool path_from_item(PickedFolder item, char* path) = 0;
 };
 
 class ThreadStarter {

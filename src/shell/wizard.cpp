@@ -200,7 +200,7 @@ void accept(WindowHandle window) {
 void browse(WindowHandle window) {
   InstallState& state = install_state();
   FolderPicker& folders = *shell_ports().folders;
-  FolderItem item = folders.browse_for_folder(window, kBrowseTitle, state.destination_folder);
+  PickedFolder item = folders.browse_for_folder(window, kBrowseTitle, state.destination_folder);
   if (item == nullptr) return;
   if (!folders.path_from_item(item, state.destination_folder)) return;
   drop_trailing_backslash(state.destination_folder);

@@ -724,7 +724,7 @@ class HeadlessWindowSystem : public WindowSystem {
 class HeadlessFolderPicker : public FolderPicker {
  public:
   // The script's "browse PATH" answers; "browse" alone cancels.
-  FolderItem browse_for_folder(WindowHandle, const char*, char* display_name) override {
+  PickedFolder browse_for_folder(WindowHandle, const char*, char* display_name) override {
     std::lock_guard<std::mutex> guard(world().lock);
     if (!world().browse_answered) return nullptr;
     const char* answer = world().browse_answer;
@@ -735,7 +735,7 @@ class HeadlessFolderPicker : public FolderPicker {
     return chosen_;
   }
   // The native path in the program's own "\" form.
-  bool path_from_item(FolderItem item, char* path) override {
+  bool path_from_item(PickedFolder item, char* path) override {
     const char* native = static_cast<const char*>(item);
     std::size_t n = std::strlen(native);
     if (n == 0 || n >= kPathBufferSize) return false;
