@@ -1,0 +1,106 @@
+// The integration code against the real registry of the bench's throwaway
+// prefix. The values the tests change are put back afterwards.
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "integration/default_folder.h"
+#include "integration/environment.h"
+#include "integration_fixture.h"
+#include "platform/integration_platform.h"
+
+namespace {
+
+struct Saved {
+  bool present = false;
+  DWORD type = 0;
+  std::string data;
+};
+
+Saved read_value(HKEY root, const char* path, const char* name) {
+  Saved saved;
+  HKEY key;
+  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return saved;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, name, nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
+    saved.data.resize(size);
+    if (RegQueryValueExA(key, name, nullptr, &saved.type, reinterpret_cast<BYTE*>(saved.data.data()),
+                         &size) == ERROR_SUCCESS) {
+      saved.present = true;
+      saved.data.resize(size);
+      while (!saved.data.empty() && saved.data.back() == '\0') saved.data.pop_back();
+    }
+  }
+  RegCloseKey(key);
+  return saved;
+}
+
+void write_value(HKEY root, const char* path, const char* name, const Saved& value) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+  if (value.present)
+    RegSetValueExA(key, name, 0, value.type, reinterpret_cast<const BYTE*>(value.data.c_str()),
+                   static_cast<DWORD>(value.data.size() + 1));
+  else
+    RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
+class WineRegistry : public IntegrationTest {
+ protected:
+  void SetUp() override {
+    IntegrationTest::SetUp();
+    IntegrationPorts platform = platform_integration_ports();
+    integration_ports().registry = platform.registry;
+    integration_ports().environment = platform.environment;
+    machine_path_ = read_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH");
+    user_path_ = read_value(HKEY_CURRENT_USER, kUserKey, "PATH");
+  }
+  void TearDown() override {
+    write_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH", machine_path_);
+    write_value(HKEY_CURRENT_USER, kUserKey, "PATH", user_path_);
+    write_value(HKEY_LOCAL_MACHINE, kMachineKey, "GCC_SETUP_TEST", Saved{});
+    IntegrationTest::TearDown();
+  }
+  Saved machine_path_, user_path_;
+};
+
+TEST_F(WineRegistry, ConfigureWritesTheMachineKeyAndMergesPath) {
+  ASSERT_TRUE(machine_path_.present) << "the prefix has a system PATH";
+  std::string original = machine_path_.data;
+  write_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH",
+              Saved{true, REG_EXPAND_SZ, original + ";C:\\TOOLS\\GCC\\BIN"});
+  write("env", "PATH\nREG_SZ\n\\bin\n::\nGCC_SETUP_TEST\nREG_EXPAND_SZ\n\\lib;\\include\n::\n");
+  EXPECT_EQ(configure("c:\\tools\\gcc"), 1);
+  Saved path = read_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH");
+  EXPECT_EQ(path.data, "c:\\tools\\gcc\\bin;" + original);
+  EXPECT_EQ(path.type, static_cast<DWORD>(REG_EXPAND_SZ)) << "the existing type stays";
+  Saved added = read_value(HKEY_LOCAL_MACHINE, kMachineKey, "GCC_SETUP_TEST");
+  EXPECT_EQ(added.data, "c:\\tools\\gcc\\lib;c:\\tools\\gcc\\include");
+  EXPECT_EQ(added.type, static_cast<DWORD>(REG_EXPAND_SZ));
+}
+
+TEST_F(WineRegistry, InstallationFoundOnThePrefixPath) {
+  std::filesystem::create_directories(root_ / "tools" / "gcc" / "bin");
+  std::ofstream(root_ / "tools" / "gcc" / "bin" / "gcc.exe") << "MZ";
+  std::string bin = (root_ / "tools" / "gcc" / "bin").string();
+  std::string expected = (root_ / "tools" / "gcc").string();
+  for (char& c : expected)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  write_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH",
+              Saved{true, REG_EXPAND_SZ, machine_path_.data + ";" + bin});
+  char folder[kPathBufferSize];
+  find_gcc_on_path(RegistryRoot::LocalMachine, kMachineKey, folder);
+  EXPECT_EQ(std::string(folder), expected);
+  char proposal[kPathBufferSize];
+  choose_default_folder(proposal);
+  EXPECT_EQ(std::string(proposal), expected);
+  // Off the machine's PATH and on the user's: found there.
+  write_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH", machine_path_);
+  write_value(HKEY_CURRENT_USER, kUserKey, "PATH", Saved{true, REG_SZ, bin});
+  find_existing_installation(folder);
+  EXPECT_EQ(std::string(folder), expected);
+}
+
+}  // namespace
