@@ -67,14 +67,12 @@ class WineRegistry : public IntegrationTest {
 };
 
 TEST_F(WineRegistry, ConfigureWritesTheMachineKeyAndMergesPath) {
-  ASSERT_TRUE(machine_path_.present) << "the prefix has a system PATH";
-  std::string original = machine_path_.data;
   write_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH",
-              Saved{true, REG_EXPAND_SZ, original + ";C:\\TOOLS\\GCC\\BIN"});
+              Saved{true, REG_EXPAND_SZ, "%SystemRoot%\\system32;C:\\TOOLS\\GCC\\BIN;C:\\windows"});
   write("env", "PATH\nREG_SZ\n\\bin\n::\nGCC_SETUP_TEST\nREG_EXPAND_SZ\n\\lib;\\include\n::\n");
   EXPECT_EQ(configure("c:\\tools\\gcc"), 1);
   Saved path = read_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH");
-  EXPECT_EQ(path.data, "c:\\tools\\gcc\\bin;" + original);
+  EXPECT_EQ(path.data, "c:\\tools\\gcc\\bin;%SystemRoot%\\system32;C:\\windows");
   EXPECT_EQ(path.type, static_cast<DWORD>(REG_EXPAND_SZ)) << "the existing type stays";
   Saved added = read_value(HKEY_LOCAL_MACHINE, kMachineKey, "GCC_SETUP_TEST");
   EXPECT_EQ(added.data, "c:\\tools\\gcc\\lib;c:\\tools\\gcc\\include");
@@ -88,8 +86,12 @@ TEST_F(WineRegistry, InstallationFoundOnThePrefixPath) {
   std::string expected = (root_ / "tools" / "gcc").string();
   for (char& c : expected)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  // Only known folders on the PATHs: other programs of the run may have
+  // left installations on the prefix's own.
+  const Saved system{true, REG_EXPAND_SZ, "C:\\windows\\system32;C:\\windows"};
+  write_value(HKEY_CURRENT_USER, kUserKey, "PATH", Saved{true, REG_SZ, "C:\\windows"});
   write_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH",
-              Saved{true, REG_EXPAND_SZ, machine_path_.data + ";" + bin});
+              Saved{true, REG_EXPAND_SZ, "C:\\windows\\system32;" + bin + ";C:\\windows"});
   char folder[kPathBufferSize];
   find_gcc_on_path(RegistryRoot::LocalMachine, kMachineKey, folder);
   EXPECT_EQ(std::string(folder), expected);
@@ -97,7 +99,7 @@ TEST_F(WineRegistry, InstallationFoundOnThePrefixPath) {
   choose_default_folder(proposal);
   EXPECT_EQ(std::string(proposal), expected);
   // Off the machine's PATH and on the user's: found there.
-  write_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH", machine_path_);
+  write_value(HKEY_LOCAL_MACHINE, kMachineKey, "PATH", system);
   write_value(HKEY_CURRENT_USER, kUserKey, "PATH", Saved{true, REG_SZ, bin});
   find_existing_installation(folder);
   EXPECT_EQ(std::string(folder), expected);
