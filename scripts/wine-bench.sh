@@ -24,16 +24,29 @@ log() { echo "wine-bench: $*"; }
 # Run as root, Wine would open a read-only file for writing, as root may;
 # Windows refuses that to everyone. So Wine runs as an ordinary user: root
 # mapped to one in a user namespace of its own, still the owner of the same
-# files but without root's privileges.
-run_as=""
-if [ "$(id -u)" -eq 0 ]; then
-  run_as="unshare --user --map-user=4711 --map-group=4711 --"
+# files but without root's privileges. DIR/bin, first on the bench's PATH,
+# holds the Wine commands that do so, so that every user of DIR/env reaches
+# the same wineserver.
+make_wrappers() {
+  mkdir -p "$dir/bin"
+  local tool real
+  for tool in wine wineserver wineboot winepath; do
+    real=$(command -v "$tool") || { log "$tool is not installed"; return 1; }
+    cat >"$dir/bin/$tool" <<EOF
+#!/bin/sh
+if [ "\$(id -u)" -eq 0 ]; then
+  exec unshare --user --map-user=4711 --map-group=4711 -- "$real" "\$@"
 fi
+exec "$real" "\$@"
+EOF
+    chmod +x "$dir/bin/$tool"
+  done
+}
 
 stop_bench() {
   if [ -f "$dir/env" ]; then
     # shellcheck disable=SC1091
-    ( . "$dir/env" && $SETUP_WINE_RUN_AS wineserver -k ) >>"$dir/wineserver.log" 2>&1 </dev/null || true
+    ( . "$dir/env" && wineserver -k ) >>"$dir/wineserver.log" 2>&1 </dev/null || true
   fi
   if [ -f "$dir/xvfb.pid" ]; then
     pid=$(cat "$dir/xvfb.pid")
@@ -51,6 +64,7 @@ stop_bench() {
 start_bench() {
   stop_bench
   rm -rf "$dir/prefix" "$dir/display" "$dir/Xauthority"
+  make_wrappers || return 1
   local cookie
   cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
 
@@ -82,12 +96,11 @@ export WINEPREFIX=$dir/prefix
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES='winedbg.exe=d;mscoree=d;mshtml=d'
-export SETUP_WINE_RUN_AS='$run_as'
+export PATH=$dir/bin:\$PATH
 EOF
   # The prefix is made once per run; a persistent server keeps it warm for
   # every test program of the run.
-  if ! ( . "$dir/env" && mkdir -p "$WINEPREFIX" && $SETUP_WINE_RUN_AS wineserver -p &&
-          $SETUP_WINE_RUN_AS wineboot -i ) \
+  if ! ( . "$dir/env" && mkdir -p "$WINEPREFIX" && wineserver -p && wineboot -i ) \
       </dev/null >"$dir/wineboot.log" 2>&1; then
     log "wineboot failed; see $dir/wineboot.log"
     stop_bench

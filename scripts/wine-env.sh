@@ -43,8 +43,7 @@ status=0
 (
   # shellcheck disable=SC1091
   . "$bench/env"
-  # shellcheck disable=SC2086  # the prefix command is meant to split
-  exec timeout --kill-after=10 "$limit" $SETUP_WINE_RUN_AS wine "$@"
+  exec timeout --kill-after=10 "$limit" wine "$@"
 ) </dev/null >"$out" 2>"$err" || status=$?
 cat "$out"
 cat "$err" >&2
