@@ -2,17 +2,21 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: test deps native-test cross-deps win-test bench demo clean
+FUZZ_SECONDS ?= 300
 
-test: deps native-test win-test
+.PHONY: test deps native-build native-test cross-deps win-test fuzz-build fuzz-test fuzz bench demo clean
+
+test: deps native-test win-test fuzz-test
 
 deps:
 	@scripts/install-deps.sh
 
 # Our tests run under AddressSanitizer and UndefinedBehaviorSanitizer.
-native-test:
+native-build: deps
 	cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug -DSETUP_SANITIZE=ON >/dev/null
 	cmake --build $(BUILD)/native -j$(JOBS)
+
+native-test: native-build
 	ctest --test-dir $(BUILD)/native --output-on-failure -j$(JOBS)
 
 cross-deps:
@@ -20,10 +24,24 @@ cross-deps:
 
 # The Windows programs, cross-built, and their tests under Wine: the bench
 # (Xvfb and a throwaway prefix) is stopped at the end, also when a test fails.
-win-test: cross-deps
-	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Debug >/dev/null
+# The native pkgtree makes the demo package the end-to-end cases install.
+win-test: cross-deps native-build
+	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Debug \
+	  -DSETUP_NATIVE_PKGTREE=$(abspath $(BUILD)/native/bin/pkgtree) >/dev/null
 	cmake --build $(BUILD)/win32 -j$(JOBS)
 	scripts/wine-bench.sh run $(BUILD)/win32/wine-bench ctest --test-dir $(BUILD)/win32 --output-on-failure -j$(JOBS)
+
+# libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer):
+# `make test` gives each 30 seconds over the committed corpus, `make fuzz` longer.
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_FUZZ=ON -DSETUP_BUILD_TESTS=OFF >/dev/null
+	cmake --build $(BUILD)/fuzz -j$(JOBS) --target fuzz_expand fuzz_merge fuzz_env fuzz_inf
+
+fuzz-test: fuzz-build
+	scripts/fuzz.sh $(BUILD)/fuzz 30
+
+fuzz: fuzz-build
+	scripts/fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
 
 # The engine against the pure libbzip2 decode, on a package made from a real tree.
 bench: deps

@@ -3,7 +3,7 @@
 # quiet when everything is already there.
 set -euo pipefail
 
-native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2)
+native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev)
 
 missing=()
 for pkg in "${native[@]}"; do
