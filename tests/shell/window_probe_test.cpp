@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/engine.h"
+#include "platform/platform.h"
 #include "shell/layout.h"
 
 namespace {
@@ -138,4 +140,105 @@ TEST(SetupWindow, CentredCaptionWindowWithPageOneInPlace) {
   CloseHandle(process.hProcess);
 }
 
+// A whole installation by the real program, driven as a user would: a
+// small package made with the engine, Accept, a folder, Install, Finish.
+class ThrowingReporter : public FatalReporter {
+ public:
+  void fail(const char* text, const char*) override { throw std::string(text); }
+};
+
+class Quiet : public WizardLink {
+ public:
+  void set_current_file(const char*) override {}
+  void send_command(WindowHandle, int32_t) override {}
+};
+
+void write_text(const std::string& path, const std::string& text) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::string read_text(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "(missing)";
+  char buffer[4096];
+  DWORD got = 0;
+  ReadFile(file, buffer, sizeof buffer, &got, nullptr);
+  CloseHandle(file);
+  return std::string(buffer, got);
+}
+
+HWND wait_for_control(HWND main, int id, const char* class_name) {
+  HWND found = nullptr;
+  wait_until([&] {
+    Child c = child_with(main, id, class_name);
+    found = c.window != nullptr && (c.style & WS_VISIBLE) ? c.window : nullptr;
+    return found != nullptr || !IsWindow(main);
+  });
+  return found;
+}
+
+TEST(SetupWindow, InstallsFromTheLicenceToFinish) {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  std::string root = std::string(temp) + "setup-probe-" + std::to_string(GetCurrentProcessId());
+  std::string plain = root + "\\plain", package = root + "\\package", destination = root + "\\installed";
+  CreateDirectoryA(root.c_str(), nullptr);
+  CreateDirectoryA(plain.c_str(), nullptr);
+  CreateDirectoryA((plain + "\\bin").c_str(), nullptr);
+  CreateDirectoryA(package.c_str(), nullptr);
+  write_text(plain + "\\bin\\tool.txt", "installed by the probe\n");
+  {
+    ThrowingReporter fatal;
+    Quiet quiet;
+    EnginePorts saved = engine_ports();
+    EnginePorts ports = platform_engine_ports();
+    ports.fatal = &fatal;
+    ports.wizard = &quiet;
+    engine_ports() = ports;
+    install_tree(plain.c_str(), (package + "\\source").c_str(), static_cast<int32_t>(CopyMode::Compress), 0);
+    engine_ports() = saved;
+  }
+  write_text(package + "\\env", "PROBE_HOME\nREG_SZ\n\\bin\n::\n");
+  write_text(package + "\\inf", "Probe\n::\n$\\bin\\tool.txt,Probe Tool\n");
+
+  std::string command = "\"" + windows_path(SETUP_EXE_PATH) + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, package.c_str(),
+                             &startup, &process));
+  HWND main = nullptr;
+  ASSERT_TRUE(wait_until([&] { return (main = FindWindowA("nv_gfortran", nullptr)) != nullptr; }));
+
+  HWND accept = wait_for_control(main, 1, "BUTTON");
+  ASSERT_NE(accept, nullptr);
+  PostMessageA(accept, BM_CLICK, 0, 0);
+  HWND edit = wait_for_control(main, 4, "EDIT");
+  ASSERT_NE(edit, nullptr);
+  HWND install = wait_for_control(main, 5, "BUTTON");
+  ASSERT_NE(install, nullptr);
+  SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(destination.c_str()));
+  PostMessageA(install, BM_CLICK, 0, 0);
+  HWND finish = wait_for_control(main, 7, "BUTTON");
+  ASSERT_NE(finish, nullptr) << "no Finish button";
+  Child placed = child_with(main, 7, "BUTTON");
+  RECT client{};
+  GetClientRect(main, &client);
+  EXPECT_EQ(placed.rect.left, layout_finish_x(client.right));
+  PostMessageA(finish, BM_CLICK, 0, 0);
+
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD status = 1;
+  GetExitCodeProcess(process.hProcess, &status);
+  EXPECT_EQ(status, 0u);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(read_text(destination + "\\bin\\tool.txt"), "installed by the probe\n");
+}
+
 }  // namespace
+
