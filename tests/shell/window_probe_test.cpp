@@ -240,5 +240,26 @@ TEST(SetupWindow, InstallsFromTheLicenceToFinish) {
   EXPECT_EQ(read_text(destination + "\\bin\\tool.txt"), "installed by the probe\n");
 }
 
-}  // namespace
+// The system closes the window (it has no close box, but the system may
+// still ask): the default handling destroys it and the program ends with 0
+// instead of waiting on a window that is gone.
+TEST(SetupWindow, SystemCloseRequestEndsTheProgram) {
+  std::string command = "\"" + windows_path(SETUP_EXE_PATH) + "\" -t \"Close Probe\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &process));
+  HWND main = nullptr;
+  ASSERT_TRUE(wait_until([&] { return (main = FindWindowA("nv_gfortran", "Close Probe")) != nullptr; }));
+  PostMessageA(main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+  DWORD status = 1;
+  GetExitCodeProcess(process.hProcess, &status);
+  EXPECT_EQ(status, 0u);
+  if (status == STILL_ACTIVE) TerminateProcess(process.hProcess, 1);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
 
+}  // namespace

@@ -37,6 +37,9 @@ void run_server_loop();
 // SETUP_PROGMAN=none says that no server answers.
 void start_group_server();
 
+// Waits a little for the server to handle what it was sent and posted.
+void settle_server();
+
 // One trace line on standard error.
 void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -102,6 +103,7 @@ struct World {
   bool input_ended = false;
   bool close_sent = false;
   bool reader_started = false;
+  bool server_busy = false;
   bool browse_answered = false;
   char browse_answer[kPathBufferSize] = {};
   uintptr_t next_object = 0x100;
@@ -796,7 +798,10 @@ class PosixProcess : public ProcessControl {
     std::fflush(stdout);
   }
   // Other threads may still be running: nothing is torn down under them.
+  // The group server stands for another program, which would go on to
+  // take what was posted to it: it gets a moment to do so.
   void end_process(int status) override {
+    settle_server();
     std::fflush(nullptr);
     std::_Exit(status);
   }
@@ -867,23 +872,37 @@ void run_server_loop() {
     if (!queue.inbox.empty()) {
       Sent* sent = queue.inbox.front();
       queue.inbox.pop_front();
+      world().server_busy = true;
       lock.unlock();
       handle_sent(sent);
       lock.lock();
+      world().server_busy = false;
+      world().changed.notify_all();
       continue;
     }
     if (!queue.posted.empty()) {
       Posted posted = queue.posted.front();
       queue.posted.pop_front();
+      world().server_busy = true;
       lock.unlock();
       current_posted_text = posted.text;
       call_procedure(posted.window, posted.message, posted.wparam, posted.lparam);
       current_posted_text = "";
       lock.lock();
+      world().server_busy = false;
+      world().changed.notify_all();
       continue;
     }
     world().changed.wait(lock);
   }
+}
+
+void settle_server() {
+  std::unique_lock<std::mutex> lock(world().lock);
+  world().changed.wait_for(lock, std::chrono::seconds(2), [] {
+    const ThreadQueue& queue = world().queues[kServerThread];
+    return queue.inbox.empty() && queue.posted.empty() && !world().server_busy;
+  });
 }
 
 void trace(const char* format, ...) {
