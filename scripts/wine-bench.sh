@@ -29,16 +29,26 @@ log() { echo "wine-bench: $*"; }
 # the same wineserver.
 make_wrappers() {
   mkdir -p "$dir/bin"
-  local tool real
+  local tool real as_user="unshare --user --map-user=4711 --map-group=4711 --"
+  if [ "$(id -u)" -ne 0 ]; then
+    as_user=""
+  elif ! $as_user true 2>/dev/null; then
+    # A container may forbid user namespaces: Wine then runs as root, and
+    # read-only files are not refused as Windows refuses them.
+    log "warning: no user namespace here; Wine runs as root"
+    as_user=""
+  fi
+  # The real commands: not those of a bench whose env is sourced here.
+  local search="" entry
+  local IFS=:
+  for entry in $PATH; do
+    grep -qs '^# wine bench command' "$entry/wine" && continue
+    search=${search:+$search:}$entry
+  done
+  unset IFS
   for tool in wine wineserver wineboot winepath; do
-    real=$(command -v "$tool") || { log "$tool is not installed"; return 1; }
-    cat >"$dir/bin/$tool" <<EOF
-#!/bin/sh
-if [ "\$(id -u)" -eq 0 ]; then
-  exec unshare --user --map-user=4711 --map-group=4711 -- "$real" "\$@"
-fi
-exec "$real" "\$@"
-EOF
+    real=$(PATH=$search command -v "$tool") || { log "$tool is not installed"; return 1; }
+    printf '#!/bin/sh\n# wine bench command\nexec %s "%s" "$@"\n' "$as_user" "$real" >"$dir/bin/$tool"
     chmod +x "$dir/bin/$tool"
   done
 }
