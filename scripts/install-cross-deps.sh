@@ -69,6 +69,11 @@ missing=()
 for pkg in "${packages[@]}"; do
   installed "$pkg" || missing+=("$pkg")
 done
+# A deb-src entry whose index was never fetched knows no source package.
+if ! ls "$build_dir"/bzip2-source/bzip2-*/bzlib.c >/dev/null 2>&1 &&
+   ! apt-cache showsrc bzip2 2>/dev/null | grep -q '^Package: bzip2'; then
+  need_update=1
+fi
 if [ ${#missing[@]} -gt 0 ] || [ "$need_update" -eq 1 ]; then
   echo "updating the package lists"
   mkdir -p "$build_dir"
