@@ -34,7 +34,26 @@ reg_value() {  # KEY NAME -> "TYPE DATA"
   tr -d '\r' <"$case_dir/reg.out" | awk -v n="$2" '$1 == n { t = $2; $1 = ""; $2 = ""; sub(/^  /, ""); print t " " $0 }'
 }
 run() { bash "$here/run-setup.sh" "$bench" "$tools" "$package" "$case_dir" "$@"; }
+# pixel SHOT X Y: the colour at client coordinates X, Y of a screenshot, as
+# "R,G,B" (the client origin comes from the robot's "client" line).
+pixel() {
+  local origin
+  origin=$(awk '$1 == "client" { print $2 " " $3; exit }' "$case_dir/robot.out")
+  set -- "$1" $(( $2 + ${origin% *} )) $(( $3 + ${origin#* } ))
+  convert "$case_dir/$1.png" -format "%[pixel:p{$2,$3}]" info: 2>/dev/null | tr -d 'srgba()' | cut -d, -f1-3
+}
+# The pane's region of a screenshot, as a digest of its pixels.
+pane_digest() {
+  local origin
+  origin=$(awk '$1 == "client" { print $2 " " $3; exit }' "$case_dir/robot.out")
+  convert "$case_dir/$1.png" -crop "624x292+$(( ${origin% *} + 35 ))+$(( ${origin#* } + 75 ))" -format '%#' info: 2>/dev/null
+}
 status() { cat "$case_dir/setup.status" 2>/dev/null; }
+# Without a window manager on the bench, Wine draws the title bars itself, so
+# that screenshots show them.
+if ! grep -qs '"Managed"="N"' "$WINEPREFIX/user.reg"; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+fi
 # Only the stand-in may answer: the prefix's own server fails on empty arguments.
 wine "$tools/robot.exe" silence-progman </dev/null >"$case_dir/silence.out" 2>&1
 
@@ -46,35 +65,44 @@ accept_and_install() {  # FOLDER [extra steps before Install]
 
 case "$name" in
   demo)
-    rm -rf "$drive_c/demo"
+    rm -rf "$drive_c/gcc-demo"
     wine reg delete "$machine_key" /v LIBRARY_PATH /f </dev/null >/dev/null 2>&1
-    run window:nv_gfortran winrect click:1 wait:5 print:4 settext:4:'C:\demo\gcc' click:5 wait:7 rect:7 click:7 gone
+    run --trace-text window:nv_gfortran winrect shot:licence click:1 wait:5 print:4 settext:4:'C:\gcc-demo' \
+      shot:folder click:5 after:600 shot:installing wait:7 rect:7 shot:finish click:7 gone
     rc=$?
     check "the robot went from the licence to Finish" '[ $rc -eq 0 ]'
     check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
-    check "the installed tree is byte-identical to the plain tree" 'diff -r "$demo/plain" "$drive_c/demo/gcc" >/dev/null'
+    check "the installed tree is byte-identical to the plain tree" 'diff -r "$demo/plain" "$drive_c/gcc-demo" >/dev/null'
     check "expansion keeps no read-only attribute (only a plain copy does)" \
-      '[ "$(stat -c %A "$demo/plain/doc/README.txt" | cut -c3)" = - ] && [ "$(stat -c %A "$drive_c/demo/gcc/doc/README.txt" | cut -c3)" = w ]'
+      '[ "$(stat -c %A "$demo/plain/doc/README.txt" | cut -c3)" = - ] && [ "$(stat -c %A "$drive_c/gcc-demo/doc/README.txt" | cut -c3)" = w ]'
     check "PATH in the machine key starts with the bin folder, REG_EXPAND_SZ" \
-      '[[ "$(reg_value "$machine_key" PATH)" == "REG_EXPAND_SZ C:\\demo\\gcc\\bin;"* ]]'
+      '[[ "$(reg_value "$machine_key" PATH)" == "REG_EXPAND_SZ C:\\gcc-demo\\bin;"* ]]'
     check "LIBRARY_PATH written as REG_SZ" \
-      '[ "$(reg_value "$machine_key" LIBRARY_PATH)" = "REG_SZ C:\\demo\\gcc\\lib;C:\\demo\\gcc\\lib\\gcc\\i686-w64-mingw32\\12" ]'
+      '[ "$(reg_value "$machine_key" LIBRARY_PATH)" = "REG_SZ C:\\gcc-demo\\lib;C:\\gcc-demo\\lib\\gcc\\i686-w64-mingw32\\12" ]'
+    check "page 5 says the package was configured for all users" \
+      'grep -qx "35 182 Congratulations. GCC has been successfully installed." "$case_dir/texts.txt" &&
+       grep -qx "35 232 GCC have been configured for all users." "$case_dir/texts.txt"'
+    check "page 4 showed files being extracted under the dash bar" \
+      'grep -q "^35 237 C:\\\\gcc-demo\\\\include\\\\" "$case_dir/texts.txt" && grep -q "^248 207 -" "$case_dir/texts.txt"'
     check "the Program Manager received the exact group text" \
-      '[ "$(cat "$case_dir/executes.txt")" = "[CreateGroup(GCC Demo, )][AddItem(C:\\demo\\gcc\\bin\\gcc.exe,GCC Demo Compiler)][ShowGroup(GCC Demo,4, )][ExitProgman(1)]" ]'
-    check "the installed gcc.exe runs" 'wine "$drive_c/demo/gcc/bin/gcc.exe" --version </dev/null 2>/dev/null | grep -q "demo package"'
+      '[ "$(cat "$case_dir/executes.txt")" = "[CreateGroup(GCC Demo, )][AddItem(C:\\gcc-demo\\bin\\gcc.exe,GCC Demo Compiler)][ShowGroup(GCC Demo,4, )][ExitProgman(1)]" ]'
+    check "Finish stands centred at (297, 409)" 'grep -qx "rect 7 297 409 100 30" "$case_dir/robot.out"'
+    check "the main window's colour is RGB(194, 191, 165)" '[ "$(pixel licence 5 5)" = "194,191,165" ] && [ "$(pixel finish 5 5)" = "194,191,165" ]'
+    check "the notice pane's colour is RGB(224, 223, 209)" '[ "$(pixel licence 336 86)" = "224,223,209" ]'
+    check "the installed gcc.exe runs" 'wine "$drive_c/gcc-demo/bin/gcc.exe" --version </dev/null 2>/dev/null | grep -q "demo package"'
     ;;
   reinstall)
-    rm -rf "$drive_c/demo2"
-    accept_and_install 'C:\demo2\gcc'
+    rm -rf "$drive_c/gcc-again"
+    accept_and_install 'C:\gcc-again'
     first=$(reg_value "$machine_key" PATH)
     # Something installed since stands before the package's folder now.
     wine reg add "$machine_key" /v PATH /t REG_EXPAND_SZ /d "C:\\other;${first#REG_EXPAND_SZ }" /f </dev/null >/dev/null 2>&1
-    accept_and_install 'C:\demo2\gcc'
+    accept_and_install 'C:\gcc-again'
     second=$(reg_value "$machine_key" PATH)
     check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
     check "the package folder moved to the front, not repeated" \
-      '[ "$second" = "REG_EXPAND_SZ C:\\demo2\\gcc\\bin;C:\\other;${first#REG_EXPAND_SZ C:\\demo2\\gcc\\bin;}" ]'
-    check "it stands in PATH once" '[ "$(echo "$second" | grep -o "C:\\\\demo2\\\\gcc\\\\bin" | wc -l)" = 1 ]'
+      '[ "$second" = "REG_EXPAND_SZ C:\\gcc-again\\bin;C:\\other;${first#REG_EXPAND_SZ C:\\gcc-again\\bin;}" ]'
+    check "it stands in PATH once" '[ "$(echo "$second" | grep -o "C:\\\\gcc-again\\\\bin" | wc -l)" = 1 ]'
     ;;
   damaged)
     rm -rf "$drive_c/damaged"
@@ -92,6 +120,14 @@ case "$name" in
     check "the message says the source is missing" 'grep -q "msgbox Error: Source directory does not exist.$" "$case_dir/robot.out"'
     check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
     check "the destination folder was made first, empty" '[ -d "$drive_c/nosource" ] && [ -z "$(ls -A "$drive_c/nosource")" ]'
+    ;;
+  no-parent)
+    rm -rf "$drive_c/no"
+    run window:nv_gfortran click:1 wait:5 settext:4:'C:\no\parent' click:5 'msgbox:C:\no\parent' gone
+    check "only one level is made: the folder names itself as the caption" \
+      'grep -q "^msgbox C:\\\\no\\\\parent: Error: Cannot create subdirectory to install.$" "$case_dir/robot.out"'
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    check "nothing was made" '[ ! -e "$drive_c/no" ]'
     ;;
   deny)
     run window:nv_gfortran click:2 gone
@@ -121,11 +157,13 @@ case "$name" in
       'grep "^text 4 " "$case_dir/robot.out" | sed -n 3p | grep -q "^text 4 .*[^\\\\]\\\\gcc$"'
     ;;
   title-and-notice)
+    run window:nv_gfortran winrect shot:plain click:2 gone
     run --arg -t --arg "My Setup" --arg -n window:nv_gfortran winrect shot:licence click:2 gone
-    check "the title comes from -t" 'grep -q "^title My Setup$" "$case_dir/robot.out"'
-    check "the window is 700 x 500, centred on the 1024 x 768 screen" 'grep -q "^winrect 162 134 700 500$" "$case_dir/robot.out"'
-    check "the class is nv_gfortran" 'grep -q "^class nv_gfortran$" "$case_dir/robot.out"'
-    check "a screenshot was taken" '[ -s "$case_dir/licence.png" ]'
+    check "the title comes from -t" 'grep -qx "title My Setup" "$case_dir/robot.out"'
+    check "the window is 700 x 500, centred on the 1024 x 768 screen" 'grep -qx "winrect 162 134 700 500" "$case_dir/robot.out"'
+    check "the class is nv_gfortran" 'grep -qx "class nv_gfortran" "$case_dir/robot.out"'
+    check "with -n the pane shows more of the notice" \
+      '[ -n "$(pane_digest licence)" ] && [ "$(pane_digest licence)" != "$(pane_digest plain)" ]'
     ;;
   no-progman)
     rm -rf "$drive_c/noprogman"

@@ -10,7 +10,8 @@
 //   expect:ID:TEXT         the control's text must be TEXT
 //   print:ID               print "text ID TEXT"
 //   rect:ID                print "rect ID X Y W H" in the main window's client coordinates
-//   winrect                print "winrect X Y W H" of the main window, and its title and class
+//   winrect                print "winrect X Y W H" of the main window, "client X Y W H"
+//                          of its client area on the screen, its title and class
 //   sleep:MS               wait
 //   gone                   wait until the main window no longer exists
 //   msgbox:CAPTION         wait for a message box of that caption, print
@@ -51,8 +52,14 @@ void wait_for(const std::string& what, F ready) {
   }
 }
 
+// A robot run may start after an earlier one found the window: find it again.
+void find_main_window() {
+  if (main_window != nullptr) return;
+  wait_for("window nv_gfortran", [&] { return (main_window = FindWindowA("nv_gfortran", nullptr)) != nullptr; });
+}
+
 HWND control(int id) {
-  if (main_window == nullptr) give_up("no main window yet");
+  find_main_window();
   HWND found = nullptr;
   wait_for("control " + std::to_string(id), [&] {
     if (!IsWindow(main_window)) give_up("main window went away");
@@ -80,7 +87,7 @@ BOOL CALLBACK find_dialog(HWND window, LPARAM data) {
   if (std::strcmp(cls, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
   GetWindowTextA(window, title, sizeof title);
   bool match = search->caption != nullptr ? std::strcmp(title, search->caption) == 0
-                                          : GetWindow(window, GW_OWNER) == main_window;
+                                          : GetWindow(window, GW_OWNER) == FindWindowA("nv_gfortran", nullptr);
   if (!match) return TRUE;
   search->found = window;
   return FALSE;
@@ -169,16 +176,22 @@ void step(const std::string& s) {
     MapWindowPoints(HWND_DESKTOP, main_window, reinterpret_cast<POINT*>(&r), 2);
     std::printf("rect %d %ld %ld %ld %ld\n", id, r.left, r.top, r.right - r.left, r.bottom - r.top);
   } else if (verb == "winrect") {
+    find_main_window();
     RECT r;
     GetWindowRect(main_window, &r);
     char title[256] = {}, cls[256] = {};
     GetWindowTextA(main_window, title, sizeof title);
     GetClassNameA(main_window, cls, sizeof cls);
-    std::printf("winrect %ld %ld %ld %ld\ntitle %s\nclass %s\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
-                title, cls);
+    RECT c;
+    GetClientRect(main_window, &c);
+    POINT origin = {0, 0};
+    ClientToScreen(main_window, &origin);
+    std::printf("winrect %ld %ld %ld %ld\nclient %ld %ld %ld %ld\ntitle %s\nclass %s\n", r.left, r.top,
+                r.right - r.left, r.bottom - r.top, origin.x, origin.y, c.right, c.bottom, title, cls);
   } else if (verb == "sleep") {
     Sleep(static_cast<DWORD>(std::atoi(rest.c_str())));
   } else if (verb == "gone") {
+    main_window = main_window != nullptr ? main_window : FindWindowA("nv_gfortran", nullptr);
     wait_for("the main window to close", [&] { return main_window == nullptr || !IsWindow(main_window); });
   } else if (verb == "msgbox") {
     HWND box = dialog(rest.c_str());
