@@ -49,8 +49,12 @@ bench: deps
 	cmake --build $(BUILD)/bench -j$(JOBS)
 	scripts/bench.sh $(BUILD)/bench
 
-demo:
-	@echo "make demo comes with the end-to-end work; see README.md"
+# The installer on the bundled demo package, under Wine (see README.md).
+demo: cross-deps native-build
+	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Debug \
+	  -DSETUP_NATIVE_PKGTREE=$(abspath $(BUILD)/native/bin/pkgtree) >/dev/null
+	cmake --build $(BUILD)/win32 -j$(JOBS) --target demo_package robot progman_standin
+	scripts/demo.sh $(BUILD)/win32
 
 clean:
 	rm -rf $(BUILD)
