@@ -44,6 +44,12 @@ void draw(PaintContext context, int x, int y, const char* text) {
 }
 
 // Removes one backslash when the text ends with it.
+// Each page's controls are destroyed when the page is left, and forgotten.
+void destroy_control(WindowHandle& control) {
+  windows().destroy_window(control);
+  control = nullptr;
+}
+
 void drop_trailing_backslash(char* path) {
   const char* last = std::strrchr(path, '\\');
   if (last != nullptr && last[1] == '\0') path[last - path] = '\0';
@@ -174,14 +180,11 @@ void accept(WindowHandle window) {
     return;
   }
 
-  windows().destroy_window(controls.deny_button);
-  controls.deny_button = nullptr;
-  windows().destroy_window(controls.accept_button);
-  controls.accept_button = nullptr;
+  destroy_control(controls.deny_button);
+  destroy_control(controls.accept_button);
   windows().delete_object(controls.pane_brush);
   controls.pane_brush = nullptr;
-  windows().destroy_window(controls.notice_pane);
-  controls.notice_pane = nullptr;
+  destroy_control(controls.notice_pane);
   windows().invalidate_rect(window, nullptr, true);
 
   windows().show_window(controls.folder_edit, kSwShow);
@@ -220,14 +223,10 @@ void install(WindowHandle window) {
   state.destination_folder[sizeof state.destination_folder - 1] = '\0';
   drop_trailing_backslash(state.destination_folder);
 
-  windows().destroy_window(controls.folder_edit);
-  controls.folder_edit = nullptr;
-  windows().destroy_window(controls.browse_button);
-  controls.browse_button = nullptr;
-  windows().destroy_window(controls.install_button);
-  controls.install_button = nullptr;
-  windows().destroy_window(controls.cancel_button);
-  controls.cancel_button = nullptr;
+  destroy_control(controls.folder_edit);
+  destroy_control(controls.browse_button);
+  destroy_control(controls.install_button);
+  destroy_control(controls.cancel_button);
   windows().invalidate_rect(window, nullptr, true);
 
   state.page = kPageInstalling;

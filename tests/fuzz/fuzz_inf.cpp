@@ -10,41 +10,17 @@
 #include <vector>
 
 #include "integration/progman.h"
-#include "platform/integration_platform.h"
-
-namespace {
-
-// Opens the settings files in the fuzzer's own folder: libFuzzer reads its
-// corpus by relative paths, so the working folder must stay as it is.
-class FolderFiles : public SettingsFileOpener {
- public:
-  SettingsFileOpener* real = nullptr;
-  std::string folder;
-  std::FILE* open_text(const char* name) override { return real->open_text((folder + "/" + name).c_str()); }
-};
-
-}  // namespace
+#include "settings_folder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::string folder = [] {
-    std::string f = "/tmp/fuzz-inf-" + std::to_string(getpid());
-    std::system(("mkdir -p " + f).c_str());
-    static FolderFiles files;
-    integration_ports() = platform_integration_ports();
-    files.real = integration_ports().files;
-    files.folder = f;
-    integration_ports().files = &files;
-    return f;
-  }();
+  static std::string folder = settings_folder("inf");
   // First line: the installation folder (at most 259 characters); the rest: inf.
   std::string input(reinterpret_cast<const char*>(data), size);
   size_t newline = input.find('\n');
   if (newline == std::string::npos || newline > 259) return 0;
   std::string destination = input.substr(0, newline);
   if (destination.find('\0') != std::string::npos) return 0;
-  FILE* inf = std::fopen((folder + "/inf").c_str(), "wb");
-  std::fwrite(input.data() + newline + 1, 1, input.size() - newline - 1, inf);
-  std::fclose(inf);
+  write_file(folder + "/inf", input.data() + newline + 1, input.size() - newline - 1);
 
   // Exactly the sizes the conversation uses, so any overrun is seen.
   std::vector<char> work(kCommandBufferSize), text(kCommandBufferSize);
