@@ -14,7 +14,7 @@ shift
 [ $# -gt 0 ] || { echo "usage: wine-env.sh BENCH_DIR PROGRAM [ARGS...]" >&2; exit 2; }
 
 # A hung program must not hold the whole run.
-limit=${SETUP_WINE_TIMEOUT:-600}
+limit=${SETUP_WINE_TIMEOUT:-300}
 
 bench_running() {
   [ -f "$1/env" ] && [ -f "$1/xvfb.pid" ] && kill -0 "$(cat "$1/xvfb.pid")" 2>/dev/null
