@@ -13,6 +13,7 @@
 //   winrect                print "winrect X Y W H" of the main window, "client X Y W H"
 //                          of its client area on the screen, its title and class
 //   sleep:MS               wait
+//   clock                  print "clock MS", a monotonic time in milliseconds (timing runs)
 //   gone                   wait until the main window no longer exists
 //   msgbox:CAPTION         wait for a message box of that caption, print
 //                          "msgbox CAPTION: TEXT" and press its OK
@@ -22,7 +23,8 @@
 //                          initiate, so that only the stand-in takes part
 //
 // Every wait gives up after the time in SETUP_ROBOT_TIMEOUT_MS (default
-// 60000): the robot then prints why and exits 1.
+// 60000): the robot then prints why and exits 1. Waits look again every
+// SETUP_ROBOT_POLL_MS (default 50); timing runs look more often.
 #include <windows.h>
 #include <dde.h>
 
@@ -36,6 +38,7 @@ namespace {
 
 HWND main_window = nullptr;
 DWORD timeout_ms = 60000;
+DWORD poll_ms = 50;
 
 [[noreturn]] void give_up(const std::string& why) {
   std::printf("robot: %s\n", why.c_str());
@@ -48,7 +51,7 @@ void wait_for(const std::string& what, F ready) {
   DWORD start = GetTickCount();
   while (!ready()) {
     if (GetTickCount() - start > timeout_ms) give_up("timed out waiting for " + what);
-    Sleep(50);
+    Sleep(poll_ms);
   }
 }
 
@@ -188,6 +191,11 @@ void step(const std::string& s) {
     ClientToScreen(main_window, &origin);
     std::printf("winrect %ld %ld %ld %ld\nclient %ld %ld %ld %ld\ntitle %s\nclass %s\n", r.left, r.top,
                 r.right - r.left, r.bottom - r.top, origin.x, origin.y, c.right, c.bottom, title, cls);
+  } else if (verb == "clock") {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    std::printf("clock %.1f\n", static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart));
   } else if (verb == "sleep") {
     Sleep(static_cast<DWORD>(std::atoi(rest.c_str())));
   } else if (verb == "gone") {
@@ -214,6 +222,8 @@ void step(const std::string& s) {
 
 int main(int argc, char** argv) {
   if (const char* t = std::getenv("SETUP_ROBOT_TIMEOUT_MS")) timeout_ms = static_cast<DWORD>(std::atol(t));
+  if (const char* p = std::getenv("SETUP_ROBOT_POLL_MS")) poll_ms = static_cast<DWORD>(std::atol(p));
+  if (poll_ms == 0) poll_ms = 1;
   for (int i = 1; i < argc; ++i) step(argv[i]);
   return 0;
 }

@@ -1,0 +1,214 @@
+#!/usr/bin/env bash
+# The installer against the alternatives under Wine, on one payload:
+# setup.exe driven by the robot (the Install click to the Finish button),
+# pkgtree.exe expand (the same engine without a window) and a solid bzip2
+# installer made by makensis from the same plain tree, run silently.
+# Then setup.exe on a tree of 10 000 small files: the per-file repaint.
+#
+#   scripts/bench-wine.sh WIN32_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS]
+#
+# WIN32_BUILD holds bin/setup.exe, pkgtree.exe, robot.exe, progman_standin.exe;
+# PACKAGE_SOURCE is PLAIN_TREE made by `pkgtree compress`. Prints medians of
+# RUNS runs (3 by default) with the command of each, and the ratios.
+# Everything Wine prints goes to files under WORK.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+usage="usage: bench-wine.sh WIN32_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS]"
+win32=$(cd "${1:?$usage}" && pwd)
+pkgtree=$(realpath "${2:?$usage}")
+plain=$(cd "${3:?$usage}" && pwd)
+source_tree=$(cd "${4:?$usage}" && pwd)
+mkdir -p "${5:?$usage}"
+work=$(cd "$5" && pwd)
+runs=${6:-3}
+small_files=${SETUP_BENCH_SMALL_FILES:-10000}
+tools=$win32/bin
+
+for exe in setup pkgtree robot progman_standin; do
+  [ -f "$tools/$exe.exe" ] || { echo "bench-wine: no $tools/$exe.exe" >&2; exit 1; }
+done
+
+# The peer installer's compiler: a bench-only tool, never needed by the tests.
+if ! command -v makensis >/dev/null; then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "installing nsis (makensis) for the bench"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends nsis \
+    </dev/null >"$work/apt-nsis.log" 2>&1 || { cat "$work/apt-nsis.log" >&2; exit 1; }
+fi
+
+bench=$work/wine-bench
+"$here/wine-bench.sh" start "$bench" >"$work/bench-start.log"
+standin=""
+cleanup() {
+  [ -z "$standin" ] || kill "$standin" 2>/dev/null || true
+  "$here/wine-bench.sh" stop "$bench" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+# shellcheck disable=SC1091
+. "$bench/env"
+drive_c=$WINEPREFIX/drive_c
+
+# A package folder as a user receives it: setup.exe, source, env, inf.
+make_package() {  # DIR SOURCE_TREE
+  rm -rf "$1"
+  mkdir -p "$1"
+  cp "$tools/setup.exe" "$1/setup.exe"
+  ln -s "$2" "$1/source"
+  printf 'PATH\nREG_EXPAND_SZ\n\\bin\n::\nLIBRARY_PATH\nREG_SZ\n\\lib\n::\n' >"$1/env"
+  printf 'GCC Bench\n::\n$\\bin\\gcc.exe,GCC Bench\n::\nGCC Bench\n' >"$1/inf"
+}
+
+# The same files for the peer: one solid bzip2 archive, installed silently.
+make_nsis() {  # PLAIN_TREE OUT_EXE
+  local script=$work/nsis/payload.nsi
+  mkdir -p "$work/nsis"
+  cat >"$script" <<NSI
+SetCompressor /SOLID bzip2
+Name "GCC"
+OutFile "$2"
+InstallDir "C:\\gcc-nsis"
+RequestExecutionLevel user
+Section
+  SetOutPath "\$INSTDIR"
+  File /r "$1/*"
+SectionEnd
+NSI
+  echo "makensis $script  (SetCompressor /SOLID bzip2, File /r $1/*)"
+  makensis -V2 "$script" >"$work/nsis/makensis.log" 2>&1 || { cat "$work/nsis/makensis.log" >&2; exit 1; }
+}
+
+now() { date +%s.%N; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+fmt() { awk -v a="$1" 'BEGIN { printf "%.3f", a }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+
+# setup.exe from the Install click to the Finish button, as the robot sees
+# it; GNU time gives the peak resident size of the Wine process that runs it.
+# Prints "SECONDS PEAK_KIB".
+run_setup() {  # PACKAGE_DIR FOLDER CASE_DIR
+  local package=$1 folder=$2 case=$3
+  mkdir -p "$case"
+  ( cd "$package" && exec /usr/bin/time -f '%M' -o "$case/time.txt" \
+      timeout --kill-after=5 900 wine setup.exe ) </dev/null >"$case/setup.out" 2>"$case/setup.err" &
+  local runner=$!
+  SETUP_ROBOT_TIMEOUT_MS=900000 SETUP_ROBOT_POLL_MS=5 \
+    wine "$tools/robot.exe" window:nv_gfortran click:1 wait:5 "settext:4:$folder" \
+    clock click:5 wait:7 clock click:7 gone </dev/null >"$case/robot.part" 2>&1 || {
+    kill "$runner" 2>/dev/null || true
+    wait "$runner" 2>/dev/null || true
+    echo "bench-wine: the robot failed; see $case/robot.part" >&2
+    return 1
+  }
+  wait "$runner" || { echo "bench-wine: setup.exe failed; see $case" >&2; return 1; }
+  tr -d '\r' <"$case/robot.part" | awk '$1 == "clock" { t[++n] = $2 }
+    END { if (n != 2) exit 1; printf "%.3f ", (t[2] - t[1]) / 1000 }'
+  tail -n 1 "$case/time.txt"
+}
+
+# A whole Wine process, timed from outside. Prints "SECONDS PEAK_KIB".
+run_timed() {  # CASE_DIR DIR PROGRAM ARGS...
+  local case=$1 dir=$2
+  shift 2
+  mkdir -p "$case"
+  local start end
+  start=$(now)
+  ( cd "$dir" && exec /usr/bin/time -f '%M' -o "$case/time.txt" wine "$@" ) \
+    </dev/null >"$case/out.txt" 2>"$case/err.txt" || {
+    # pkgtree.exe without arguments is meant to fail: the start-up baseline.
+    [ "$*" = "$tools/pkgtree.exe" ] || { echo "bench-wine: $* failed; see $case" >&2; return 1; }
+  }
+  end=$(now)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f ", b - a }'
+  tail -n 1 "$case/time.txt"
+}
+
+check_tree() {  # INSTALLED what
+  diff -rq "$plain" "$1" >"$work/diff.txt" 2>&1 || {
+    echo "bench-wine: $2 did not install the same files; see $work/diff.txt" >&2
+    exit 1
+  }
+}
+
+# Only the stand-in answers the group conversation, as in the end-to-end runs.
+wine "$tools/robot.exe" silence-progman </dev/null >"$work/silence.out" 2>&1 || true
+rm -f "$work/progman.ready"
+wine "$tools/progman_standin.exe" "$(winepath -w "$work/executes.txt")" "$(winepath -w "$work/progman.ready")" \
+  </dev/null >"$work/progman.out" 2>&1 &
+standin=$!
+for _ in $(seq 200); do [ -f "$work/progman.ready" ] && break; sleep 0.1; done
+
+package=$work/package
+make_package "$package" "$source_tree"
+nsis_exe=$work/nsis/install.exe
+if [ ! -f "$nsis_exe" ] || [ "$(cat "$work/nsis/made-from" 2>/dev/null)" != "$plain" ]; then
+  make_nsis "$plain" "$nsis_exe"
+  echo "$plain" >"$work/nsis/made-from"
+fi
+
+files=$(find "$plain" -type f | wc -l)
+echo "Wine $(wine --version 2>/dev/null), payload $plain: $files files, $(du -sm "$plain" | cut -f1) MiB plain, $(du -smL "$source_tree" | cut -f1) MiB packed, $runs runs each"
+echo "  setup.exe:   cd $package && wine setup.exe; robot.exe window:nv_gfortran click:1 wait:5 settext:4:C:\\gcc-setup clock click:5 wait:7 clock click:7 gone"
+echo "  pkgtree.exe: cd $package && wine $tools/pkgtree.exe expand .\\source C:\\gcc-pkgtree"
+echo "  NSIS:        wine $nsis_exe /S /D=C:\\gcc-nsis"
+echo "  start-up:    wine $tools/pkgtree.exe   (no arguments: the cost of starting a Wine process)"
+
+: >"$work/setup.times"; : >"$work/pkgtree.times"; : >"$work/nsis.times"; : >"$work/startup.times"
+for run in $(seq "$runs"); do
+  # Alternated, each into a fresh folder, so that none gains from the order.
+  rm -rf "$drive_c/gcc-setup" "$drive_c/gcc-pkgtree" "$drive_c/gcc-nsis"
+  sync
+  run_setup "$package" 'C:\gcc-setup' "$work/runs/setup-$run" >>"$work/setup.times"
+  check_tree "$drive_c/gcc-setup" setup.exe
+  rm -rf "$drive_c/gcc-setup"; sync
+  run_timed "$work/runs/pkgtree-$run" "$package" "$tools/pkgtree.exe" expand '.\source' 'C:\gcc-pkgtree' >>"$work/pkgtree.times"
+  check_tree "$drive_c/gcc-pkgtree" pkgtree.exe
+  rm -rf "$drive_c/gcc-pkgtree"; sync
+  run_timed "$work/runs/nsis-$run" "$work/nsis" "$nsis_exe" /S '/D=C:\gcc-nsis' >>"$work/nsis.times"
+  check_tree "$drive_c/gcc-nsis" "the NSIS installer"
+  rm -rf "$drive_c/gcc-nsis"; sync
+  run_timed "$work/runs/startup-$run" "$package" "$tools/pkgtree.exe" >>"$work/startup.times"
+  echo "  run $run: setup.exe $(tail -n1 "$work/setup.times"), pkgtree.exe $(tail -n1 "$work/pkgtree.times"), NSIS $(tail -n1 "$work/nsis.times") (s, peak KiB)"
+done
+
+col() { cut -d' ' -f"$2" "$work/$1.times" | median; }
+peak() { cut -d' ' -f2 "$work/$1.times" | sort -n | tail -n1; }
+setup_s=$(col setup 1) pkgtree_s=$(col pkgtree 1) nsis_s=$(col nsis 1) startup_s=$(col startup 1)
+pkgtree_net=$(awk -v a="$pkgtree_s" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
+nsis_net=$(awk -v a="$nsis_s" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
+echo "medians (s): setup.exe Install->Finish $(fmt "$setup_s"); pkgtree.exe $(fmt "$pkgtree_s") ($pkgtree_net without start-up); NSIS $(fmt "$nsis_s") ($nsis_net without start-up); Wine start-up $(fmt "$startup_s")"
+echo "ratio setup.exe / pkgtree.exe: $(ratio "$setup_s" "$pkgtree_net") (start-up taken off pkgtree.exe; $(ratio "$setup_s" "$pkgtree_s") against its whole run; target <= 1.15)"
+echo "ratio setup.exe / NSIS:        $(ratio "$setup_s" "$nsis_net") (start-up taken off NSIS; $(ratio "$setup_s" "$nsis_s") against its whole run; target <= 1.0)"
+echo "peak memory (max RSS of the Wine process, GNU time; wineserver not counted): setup.exe $(peak setup) KiB, pkgtree.exe $(peak pkgtree) KiB, NSIS $(peak nsis) KiB"
+
+# Many small files: the window's cost per file shows here.
+small=$work/small
+if [ "$(cat "$small/made" 2>/dev/null)" != "$small_files" ]; then
+  rm -rf "$small"
+  mkdir -p "$small/plain"
+  awk -v n="$small_files" -v root="$small/plain" 'BEGIN {
+    for (i = 0; i < n; i++) {
+      dir = sprintf("%s/d%03d", root, int(i / 100))
+      if (i % 100 == 0) system("mkdir -p " dir)
+      f = sprintf("%s/file%05d.h", dir, i)
+      printf "/* small file %d */\n#define SMALL_%d %d\n", i, i, i * 7 > f
+      close(f)
+    }
+  }'
+  "$pkgtree" compress "$small/plain" "$small/source"
+  echo "$small_files" >"$small/made"
+fi
+make_package "$small/package" "$small/source"
+: >"$work/small-setup.times"; : >"$work/small-pkgtree.times"
+for run in $(seq "$runs"); do
+  rm -rf "$drive_c/gcc-small" "$drive_c/gcc-small-pkgtree"; sync
+  run_setup "$small/package" 'C:\gcc-small' "$work/runs/small-setup-$run" >>"$work/small-setup.times"
+  run_timed "$work/runs/small-pkgtree-$run" "$small/package" "$tools/pkgtree.exe" expand '.\source' 'C:\gcc-small-pkgtree' \
+    >>"$work/small-pkgtree.times"
+done
+diff -rq "$small/plain" "$drive_c/gcc-small" >"$work/diff.txt" 2>&1 || { echo "bench-wine: small tree differs" >&2; exit 1; }
+small_setup=$(col small-setup 1) small_pkgtree=$(col small-pkgtree 1)
+small_net=$(awk -v a="$small_pkgtree" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
+echo "small files: $small_files files of under 100 bytes, setup.exe (same robot steps) into C:\\gcc-small, pkgtree.exe expand into C:\\gcc-small-pkgtree"
+echo "  setup.exe $(fmt "$small_setup") s = $(awk -v n="$small_files" -v t="$small_setup" 'BEGIN { printf "%.0f", n / t }') files/s; pkgtree.exe $small_net s without start-up = $(awk -v n="$small_files" -v t="$small_net" 'BEGIN { printf "%.0f", n / t }') files/s; ratio $(ratio "$small_setup" "$small_net")"
