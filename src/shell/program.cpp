@@ -68,10 +68,7 @@ int program_entry(int argc, char** argv, int show_mode) {
 
 uint32_t ProgressAnimator(void*) {
   InstallState& state = install_state();
-  for (int i = 0; i < 50; ++i) {
-    std::memset(state.bar_table[i], '-', static_cast<std::size_t>(i));
-    state.bar_table[i][i] = '\0';
-  }
+  fill_bar_table();
   while (state.installing.load() == 1) {
     int next = state.bar_length.load() + 1;
     if (next > 49) next = 0;

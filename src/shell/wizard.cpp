@@ -29,6 +29,8 @@ constexpr int kUserNameSize = 128;
 
 // The loader writes status_line while the UI thread paints it.
 std::mutex status_guard;
+// The animator fills bar_table while the UI thread paints it.
+std::mutex bar_guard;
 
 WindowSystem& windows() { return *shell_ports().windows; }
 
@@ -126,9 +128,9 @@ void paint_page(WindowHandle window) {
     case kPageInstalling: {
       int y = m / 2 + 190;
       draw(context, m, y, kInstallingLine);
-      int bar = state.bar_length.load();
-      if (bar < 0 || bar > 49) bar = 0;
-      draw(context, m + 213, y, state.bar_table[bar]);
+      char bar[sizeof state.bar_table[0]];
+      read_bar(bar);
+      draw(context, m + 213, y, bar);
       read_status_line(status);
       draw(context, m, layout_status_y(state.client_height), status);
       break;
@@ -337,6 +339,24 @@ void write_status_line(const char* text) {
   if (n > kPathBufferSize - 1) n = kPathBufferSize - 1;
   std::memcpy(line, text, n);
   line[n] = '\0';
+}
+
+void fill_bar_table() {
+  std::lock_guard<std::mutex> lock(bar_guard);
+  InstallState& state = install_state();
+  for (int i = 0; i < 50; ++i) {
+    std::memset(state.bar_table[i], '-', static_cast<std::size_t>(i));
+    state.bar_table[i][i] = '\0';
+  }
+}
+
+void read_bar(char* out) {
+  InstallState& state = install_state();
+  int bar = state.bar_length.load();
+  if (bar < 0 || bar > 49) bar = 0;
+  std::lock_guard<std::mutex> lock(bar_guard);
+  std::memcpy(out, state.bar_table[bar], sizeof state.bar_table[bar]);
+  out[sizeof state.bar_table[bar] - 1] = '\0';
 }
 
 void set_current_file(const char* path) {

@@ -69,6 +69,13 @@ void read_status_line(char* out);
 // Replaces status_line whole.
 void write_status_line(const char* text);
 
+// Fills the dash bar's table: the animator does it once as it starts, while
+// the UI thread may already paint page 4.
+void fill_bar_table();
+// Copies the bar of the current length into `out` (50 bytes), never from a
+// table half filled.
+void read_bar(char* out);
+
 // What the loader thread reports to the wizard.
 WizardLink& wizard_link();
 

@@ -369,4 +369,26 @@ TEST(StatusLine, ReaderNeverSeesAHalfReplacedLine) {
   EXPECT_EQ(std::strlen(line), 259u);
 }
 
+// The animator fills the bar's table as it starts, and the UI thread may
+// already paint page 4 (a late-started animator made this a data race).
+TEST(ProgressBar, APaintSeesNoBarOrTheWholeOne) {
+  reset_install_state();
+  install_state().bar_length.store(49);
+  std::thread animator(fill_bar_table);
+  int torn = 0;
+  char bar[50];
+  for (int i = 0; i < 2000; ++i) {
+    read_bar(bar);
+    if (bar != std::string() && bar != std::string(49, '-')) ++torn;
+  }
+  animator.join();
+  EXPECT_EQ(torn, 0);
+  read_bar(bar);
+  EXPECT_EQ(std::string(bar), std::string(49, '-'));
+  install_state().bar_length.store(99);  // out of range reads as bar 0
+  read_bar(bar);
+  EXPECT_STREQ(bar, "");
+  reset_install_state();
+}
+
 }  // namespace
