@@ -4,9 +4,9 @@ JOBS  ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 300
 
-.PHONY: test deps native-build native-test cross-deps win-test fuzz-build fuzz-test fuzz bench demo clean
+.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench demo clean
 
-test: deps native-test win-test fuzz-test
+test: deps native-test tsan-test win-test fuzz-test
 
 deps:
 	@scripts/install-deps.sh
@@ -18,6 +18,12 @@ native-build: deps
 
 native-test: native-build
 	ctest --test-dir $(BUILD)/native --output-on-failure -j$(JOBS)
+
+# ThreadSanitizer over the runs that start threads; only their programs are built.
+tsan-test: deps
+	cmake -S . -B $(BUILD)/tsan -DCMAKE_BUILD_TYPE=Debug -DSETUP_TSAN=ON >/dev/null
+	cmake --build $(BUILD)/tsan -j$(JOBS) --target shell_tests shell_run_tests faults_tests
+	scripts/tsan-test.sh $(BUILD)/tsan
 
 cross-deps:
 	@scripts/install-cross-deps.sh $(BUILD)/win32
