@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -257,9 +258,9 @@ TEST_F(FaultTest, NoSpaceLeftOnASmallFileSystem) {
 
 // An existing PATH of a few kilobytes, as hex(2) bytes, among other values
 // and keys that must come through untouched.
-std::string machine_store_before() {
+std::string machine_store_before(std::size_t path_size = 3000) {
   std::string path;
-  for (int i = 0; path.size() < 3000; ++i) path += "C:\\Program Files\\Tool " + std::to_string(i) + "\\bin;";
+  for (int i = 0; path.size() < path_size; ++i) path += "C:\\Program Files\\Tool " + std::to_string(i) + "\\bin;";
   path += "C:\\Windows";
   std::string hex;
   for (unsigned char c : path + std::string(1, '\0')) {
@@ -272,6 +273,28 @@ std::string machine_store_before() {
          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n"
          "\"OS\"=\"Windows_NT\"\n\"PATH\"=hex(2):" + hex + "\n\"TEMP\"=\"C:\\\\Temp\"\n\n"
          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\After]\n\"Also\"=dword:00000001\n";
+}
+
+// The store's rewrite meets a full disk: it stays as it was, and the user's
+// key takes the settings, as when the machine key cannot be written.
+TEST_F(FaultTest, AFullDiskDuringTheStoreRewriteLeavesItAsItWas) {
+  make_package({{"bin/gcc.exe", "compiler bytes\n"}});
+  const std::string before = machine_store_before(12000);
+  ASSERT_GT(before.size(), 32000u);
+  write_file(root_ / "machine.reg", before);
+  Launch launch = setup(root_ / "dest");
+  launch.file_size_limit = 24 * 1024;
+  Outcome r = run(launch);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(read_file(root_ / "machine.reg"), before);
+  for (const fs::directory_entry& e : fs::directory_iterator(root_))
+    EXPECT_EQ(e.path().filename().string().find(".tmp."), std::string::npos) << e.path();
+  EXPECT_NE(read_file(root_ / "user.reg").find("\"LIBRARY_PATH\"=\"" + (root_ / "dest").string() + "\\\\lib\""),
+            std::string::npos);
+  struct passwd* user = getpwuid(getuid());
+  ASSERT_NE(user, nullptr);
+  EXPECT_TRUE(r.has("text 35 232 GCC have been configured for the user, " + std::string(user->pw_name) + "."))
+      << r.err;
 }
 
 TEST_F(FaultTest, AStoreKilledMidWriteIsWholeBeforeOrAfterEachChange) {
