@@ -56,6 +56,7 @@ struct Launch {
   std::vector<std::pair<std::string, std::string>> env;
   long long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, none when negative
   bool pipe_output = false;        // standard output through a pipe, else a file
+  bool hold_input = false;         // standard input a pipe left open until the end
 };
 
 struct Outcome {
@@ -102,12 +103,20 @@ class FaultTest : public ::testing::Test {
     out_ = root_ / ("out-" + std::to_string(launches_) + ".txt");
     err_ = root_ / ("err-" + std::to_string(launches_) + ".txt");
     write_file(input, launch.input);
-    int pipe_ends[2] = {-1, -1};
+    int pipe_ends[2] = {-1, -1}, input_ends[2] = {-1, -1};
     if (launch.pipe_output && pipe(pipe_ends) != 0) return -1;
+    if (launch.hold_input && pipe(input_ends) != 0) return -1;
     pid_t child = fork();
     if (child == 0) {
       if (!launch.cwd.empty() && chdir(launch.cwd.c_str()) != 0) _exit(120);
-      if (!freopen(input.c_str(), "r", stdin) || !freopen(err_.c_str(), "w", stderr)) _exit(121);
+      if (launch.hold_input) {
+        dup2(input_ends[0], 0);
+        close(input_ends[0]);
+        close(input_ends[1]);
+      } else if (!freopen(input.c_str(), "r", stdin)) {
+        _exit(121);
+      }
+      if (!freopen(err_.c_str(), "w", stderr)) _exit(121);
       if (launch.pipe_output) {
         dup2(pipe_ends[1], 1);
         close(pipe_ends[0]);
@@ -132,6 +141,13 @@ class FaultTest : public ::testing::Test {
       execvp(argv[0], argv.data());
       _exit(122);
     }
+    if (launch.hold_input) {
+      close(input_ends[0]);
+      if (write(input_ends[1], launch.input.data(), launch.input.size()) !=
+          static_cast<ssize_t>(launch.input.size()))
+        ADD_FAILURE() << "the script did not go through";
+      held_input_ = input_ends[1];
+    }
     if (launch.pipe_output) {
       close(pipe_ends[1]);
       if (output != nullptr) *output = pipe_ends[0];
@@ -154,6 +170,8 @@ class FaultTest : public ::testing::Test {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    if (held_input_ >= 0) close(held_input_);
+    held_input_ = -1;
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     result.out = read_file(out_);
@@ -181,6 +199,7 @@ class FaultTest : public ::testing::Test {
 
   fs::path root_, package_, out_, err_;
   int launches_ = 0;
+  int held_input_ = -1;
 };
 
 // --- A full disk ------------------------------------------------------------
@@ -252,6 +271,25 @@ TEST_F(FaultTest, NoSpaceLeftOnASmallFileSystem) {
   EXPECT_EQ(c.status, 1);
   EXPECT_EQ(c.err, "pkgtree: Error: Write to destination file " + (mount_point / "copy").string() +
                        "\\lib\\libbig.a: No space left on device\n");
+}
+
+// --- An input that stays open -------------------------------------------------
+
+// Driven from a pipe or a terminal that stays open, the program still ends
+// when a button ends it: the script reader's wait for a line holds nothing
+// the end needs.
+TEST_F(FaultTest, TheProgramEndsWhileItsInputStaysOpen) {
+  make_package({{"bin/gcc.exe", "compiler bytes\n"}});
+  const std::string install = setup(root_ / "dest").input;
+  for (const std::string& script : {install, std::string("click 2\n"), std::string("click 1\nclick 6\n")}) {
+    SCOPED_TRACE(script);
+    Launch launch = setup(root_ / "dest");
+    launch.input = script;
+    launch.hold_input = true;
+    Outcome r = finish(start(launch), std::chrono::seconds(20));
+    EXPECT_EQ(r.status, 0);
+  }
+  EXPECT_TRUE(fs::exists(root_ / "dest" / "bin" / "gcc.exe"));
 }
 
 // --- A store killed in the middle of its rewrite ----------------------------

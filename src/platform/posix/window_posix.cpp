@@ -799,10 +799,13 @@ class PosixProcess : public ProcessControl {
   }
   // Other threads may still be running: nothing is torn down under them.
   // The group server stands for another program, which would go on to
-  // take what was posted to it: it gets a moment to do so.
+  // take what was posted to it: it gets a moment to do so. Only the output
+  // streams are flushed: flushing all of them would wait for standard
+  // input's lock, which the script reader holds while it waits for a line.
   void end_process(int status) override {
     settle_server();
-    std::fflush(nullptr);
+    std::fflush(stdout);
+    std::fflush(stderr);
     std::_Exit(status);
   }
 };
