@@ -192,6 +192,23 @@ TEST_F(RunTest, FromTheLicenceToFinish) {
   EXPECT_TRUE(r.has("destroy 7"));
 }
 
+// Long enough for the dash bar to move while the files go by: the loader,
+// the animator and the UI thread all take turns at the progress area (the
+// ThreadSanitizer stage runs this too).
+TEST_F(RunTest, ManyFilesGoByWhileTheBarMoves) {
+  for (int i = 0; i < 1500; ++i)
+    write_file(root_ / "plain" / "include" / ("h" + std::to_string(i) + ".h"), "int h" + std::to_string(i) + ";\n");
+  std::string command = std::string(PKGTREE_PATH) + " compress '" + (root_ / "plain").string() + "' '" +
+                        (package_ / "source").string() + "' > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  SetupRun r = run({}, install_script());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.count("["), 0) << r.err;
+  for (int i = 0; i < 1500; i += 149)
+    EXPECT_EQ(read_file(destination_ / "include" / ("h" + std::to_string(i) + ".h")), "int h" + std::to_string(i) + ";\n");
+  EXPECT_EQ(r.last_paint(5).back(), "text 35 232 GCC have been configured for all users.");
+}
+
 TEST_F(RunTest, UserKeyWhenTheMachineKeyCannotBeWritten) {
   write_file(root_ / "blocker", "a file where a folder would be");
   SetupRun r = run({}, install_script(), {{"SETUP_MACHINE_REGISTRY", (root_ / "blocker" / "machine.reg").string()}});
