@@ -23,26 +23,30 @@ mkdir -p "${5:?$usage}"
 work=$(cd "$5" && pwd)
 runs=${6:-3}
 small_files=${SETUP_BENCH_SMALL_FILES:-10000}
+# Which parts run: "payload small" by default; one alone while tuning.
+# SETUP_BENCH_SETTLE: seconds to wait before the runs (see settle).
+parts=${SETUP_BENCH_PARTS:-payload small}
 tools=$win32/bin
 
 for exe in setup pkgtree robot progman_standin; do
   [ -f "$tools/$exe.exe" ] || { echo "bench-wine: no $tools/$exe.exe" >&2; exit 1; }
 done
 
-# The peer installer's compiler: a bench-only tool, never needed by the tests.
-if ! command -v makensis >/dev/null; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  echo "installing nsis (makensis) for the bench"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends nsis \
-    </dev/null >"$work/apt-nsis.log" 2>&1 || { cat "$work/apt-nsis.log" >&2; exit 1; }
-fi
 
-bench=$work/wine-bench
-"$here/wine-bench.sh" start "$bench" >"$work/bench-start.log"
-standin=""
+# SETUP_BENCH_WINE_DIR names a Wine bench already running (a test run's) to
+# use and leave running; otherwise the bench is one of our own.
+bench=${SETUP_BENCH_WINE_DIR:-}
+own_bench=0
+if [ -z "$bench" ]; then
+  bench=$work/wine-bench
+  own_bench=1
+  "$here/wine-bench.sh" start "$bench" >"$work/bench-start.log"
+fi
+standin="" drive_c=""
 cleanup() {
   [ -z "$standin" ] || kill "$standin" 2>/dev/null || true
-  "$here/wine-bench.sh" stop "$bench" >/dev/null 2>&1 || true
+  [ -z "$drive_c" ] || rm -rf "$drive_c/bench"
+  [ $own_bench -eq 0 ] || "$here/wine-bench.sh" stop "$bench" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -56,12 +60,21 @@ make_package() {  # DIR SOURCE_TREE
   mkdir -p "$1"
   cp "$tools/setup.exe" "$1/setup.exe"
   ln -s "$2" "$1/source"
-  printf 'PATH\nREG_EXPAND_SZ\n\\bin\n::\nLIBRARY_PATH\nREG_SZ\n\\lib\n::\n' >"$1/env"
+  # Variables of the bench's own, as many as a real package writes: a test
+  # run's prefix keeps its PATH as the end-to-end cases expect it.
+  printf 'BENCH_GCC_PATH\nREG_EXPAND_SZ\n\\bin\n::\nBENCH_GCC_LIBRARY_PATH\nREG_SZ\n\\lib\n::\n' >"$1/env"
   printf 'GCC Bench\n::\n$\\bin\\gcc.exe,GCC Bench\n::\nGCC Bench\n' >"$1/inf"
 }
 
 # The same files for the peer: one solid bzip2 archive, installed silently.
 make_nsis() {  # PLAIN_TREE OUT_EXE
+  # Its compiler is a bench-only tool, never needed by the tests.
+  if ! command -v makensis >/dev/null; then
+    local sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+    echo "installing nsis (makensis) for the bench"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends nsis \
+      </dev/null >"$work/apt-nsis.log" 2>&1 || { cat "$work/apt-nsis.log" >&2; exit 1; }
+  fi
   local script=$work/nsis/payload.nsi
   mkdir -p "$work/nsis"
   cat >"$script" <<NSI
@@ -124,13 +137,30 @@ run_timed() {  # CASE_DIR DIR PROGRAM ARGS...
   tail -n 1 "$case/time.txt"
 }
 
-check_tree() {  # INSTALLED what
-  diff -rq "$plain" "$1" >"$work/diff.txt" 2>&1 || {
+# For a minute after many files were deleted (an old prefix, an earlier
+# bench), ext4 passes over their inodes one by one when it makes new files,
+# which slows the first runs: the runs wait that out, and nothing is deleted
+# between them.
+settle() {
+  sync
+  sleep "${SETUP_BENCH_SETTLE:-65}"
+}
+
+col() { cut -d' ' -f"$2" "$work/$1.times" | median; }
+peak() { cut -d' ' -f2 "$work/$1.times" | sort -n | tail -n1; }
+
+check_tree() {  # INSTALLED WHAT [PLAIN_TREE]
+  diff -rq "${3:-$plain}" "$1" >"$work/diff.txt" 2>&1 || {
     echo "bench-wine: $2 did not install the same files; see $work/diff.txt" >&2
     exit 1
   }
 }
 
+# No window manager runs on the bench: Wine would wait for one each time a
+# window is hidden, unless its windows are unmanaged.
+if ! grep -qs '"Managed"="N"' "$WINEPREFIX/user.reg"; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >"$work/managed.out" 2>&1
+fi
 # Only the stand-in answers the group conversation, as in the end-to-end runs.
 wine "$tools/robot.exe" silence-progman </dev/null >"$work/silence.out" 2>&1 || true
 rm -f "$work/progman.ready"
@@ -139,76 +169,84 @@ wine "$tools/progman_standin.exe" "$(winepath -w "$work/executes.txt")" "$(winep
 standin=$!
 for _ in $(seq 200); do [ -f "$work/progman.ready" ] && break; sleep 0.1; done
 
-package=$work/package
-make_package "$package" "$source_tree"
-nsis_exe=$work/nsis/install.exe
-if [ ! -f "$nsis_exe" ] || [ "$(cat "$work/nsis/made-from" 2>/dev/null)" != "$plain" ]; then
-  make_nsis "$plain" "$nsis_exe"
-  echo "$plain" >"$work/nsis/made-from"
-fi
+# The real payload: setup.exe, pkgtree.exe and the peer, alternated.
+bench_payload() {
+  package=$work/package
+  make_package "$package" "$source_tree"
+  nsis_exe=$work/nsis/install.exe
+  if [ ! -f "$nsis_exe" ] || [ "$(cat "$work/nsis/made-from" 2>/dev/null)" != "$plain" ]; then
+    make_nsis "$plain" "$nsis_exe"
+    echo "$plain" >"$work/nsis/made-from"
+  fi
 
-files=$(find "$plain" -type f | wc -l)
-echo "Wine $(wine --version 2>/dev/null), payload $plain: $files files, $(du -sm "$plain" | cut -f1) MiB plain, $(du -smL "$source_tree" | cut -f1) MiB packed, $runs runs each"
-echo "  setup.exe:   cd $package && wine setup.exe; robot.exe window:nv_gfortran click:1 wait:5 settext:4:C:\\gcc-setup clock click:5 wait:7 clock click:7 gone"
-echo "  pkgtree.exe: cd $package && wine $tools/pkgtree.exe expand .\\source C:\\gcc-pkgtree"
-echo "  NSIS:        wine $nsis_exe /S /D=C:\\gcc-nsis"
-echo "  start-up:    wine $tools/pkgtree.exe   (no arguments: the cost of starting a Wine process)"
+  files=$(find "$plain" -type f | wc -l)
+  echo "Wine $(wine --version 2>/dev/null), payload $plain: $files files, $(du -sm "$plain" | cut -f1) MiB plain, $(du -smL "$source_tree" | cut -f1) MiB packed, $runs runs each"
+  echo "  setup.exe:   cd $package && wine setup.exe; robot.exe window:nv_gfortran click:1 wait:5 settext:4:C:\\bench\\setup-N clock click:5 wait:7 clock click:7 gone"
+  echo "  pkgtree.exe: cd $package && wine $tools/pkgtree.exe expand .\\source C:\\bench\\pkgtree-N"
+  echo "  NSIS:        wine $nsis_exe /S /D=C:\\bench\\nsis-N"
+  echo "  start-up:    wine $tools/pkgtree.exe   (no arguments: the cost of starting a Wine process)"
 
-: >"$work/setup.times"; : >"$work/pkgtree.times"; : >"$work/nsis.times"; : >"$work/startup.times"
-for run in $(seq "$runs"); do
-  # Alternated, each into a fresh folder, so that none gains from the order.
-  rm -rf "$drive_c/gcc-setup" "$drive_c/gcc-pkgtree" "$drive_c/gcc-nsis"
-  sync
-  run_setup "$package" 'C:\gcc-setup' "$work/runs/setup-$run" >>"$work/setup.times"
-  check_tree "$drive_c/gcc-setup" setup.exe
-  rm -rf "$drive_c/gcc-setup"; sync
-  run_timed "$work/runs/pkgtree-$run" "$package" "$tools/pkgtree.exe" expand '.\source' 'C:\gcc-pkgtree' >>"$work/pkgtree.times"
-  check_tree "$drive_c/gcc-pkgtree" pkgtree.exe
-  rm -rf "$drive_c/gcc-pkgtree"; sync
-  run_timed "$work/runs/nsis-$run" "$work/nsis" "$nsis_exe" /S '/D=C:\gcc-nsis' >>"$work/nsis.times"
-  check_tree "$drive_c/gcc-nsis" "the NSIS installer"
-  rm -rf "$drive_c/gcc-nsis"; sync
-  run_timed "$work/runs/startup-$run" "$package" "$tools/pkgtree.exe" >>"$work/startup.times"
-  echo "  run $run: setup.exe $(tail -n1 "$work/setup.times"), pkgtree.exe $(tail -n1 "$work/pkgtree.times"), NSIS $(tail -n1 "$work/nsis.times") (s, peak KiB)"
-done
+  : >"$work/setup.times"; : >"$work/pkgtree.times"; : >"$work/nsis.times"
+  for run in $(seq "$runs"); do
+    # Alternated, each into a folder of its own, so that none gains from the
+    # order; nothing is deleted between runs (see settle).
+    run_setup "$package" "C:\\bench\\setup-$run" "$work/runs/setup-$run" >>"$work/setup.times"
+    check_tree "$drive_c/bench/setup-$run" setup.exe
+    run_timed "$work/runs/pkgtree-$run" "$package" "$tools/pkgtree.exe" expand '.\source' "C:\\bench\\pkgtree-$run" \
+      >>"$work/pkgtree.times"
+    check_tree "$drive_c/bench/pkgtree-$run" pkgtree.exe
+    run_timed "$work/runs/nsis-$run" "$work/nsis" "$nsis_exe" /S "/D=C:\\bench\\nsis-$run" >>"$work/nsis.times"
+    check_tree "$drive_c/bench/nsis-$run" "the NSIS installer"
+    run_timed "$work/runs/startup-$run" "$package" "$tools/pkgtree.exe" >>"$work/startup.times"
+    echo "  run $run: setup.exe $(tail -n1 "$work/setup.times"), pkgtree.exe $(tail -n1 "$work/pkgtree.times"), NSIS $(tail -n1 "$work/nsis.times") (s, peak KiB)"
+  done
 
-col() { cut -d' ' -f"$2" "$work/$1.times" | median; }
-peak() { cut -d' ' -f2 "$work/$1.times" | sort -n | tail -n1; }
-setup_s=$(col setup 1) pkgtree_s=$(col pkgtree 1) nsis_s=$(col nsis 1) startup_s=$(col startup 1)
-pkgtree_net=$(awk -v a="$pkgtree_s" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
-nsis_net=$(awk -v a="$nsis_s" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
-echo "medians (s): setup.exe Install->Finish $(fmt "$setup_s"); pkgtree.exe $(fmt "$pkgtree_s") ($pkgtree_net without start-up); NSIS $(fmt "$nsis_s") ($nsis_net without start-up); Wine start-up $(fmt "$startup_s")"
-echo "ratio setup.exe / pkgtree.exe: $(ratio "$setup_s" "$pkgtree_net") (start-up taken off pkgtree.exe; $(ratio "$setup_s" "$pkgtree_s") against its whole run; target <= 1.15)"
-echo "ratio setup.exe / NSIS:        $(ratio "$setup_s" "$nsis_net") (start-up taken off NSIS; $(ratio "$setup_s" "$nsis_s") against its whole run; target <= 1.0)"
-echo "peak memory (max RSS of the Wine process, GNU time; wineserver not counted): setup.exe $(peak setup) KiB, pkgtree.exe $(peak pkgtree) KiB, NSIS $(peak nsis) KiB"
+  setup_s=$(col setup 1) pkgtree_s=$(col pkgtree 1) nsis_s=$(col nsis 1) startup_s=$(col startup 1)
+  pkgtree_net=$(awk -v a="$pkgtree_s" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
+  nsis_net=$(awk -v a="$nsis_s" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
+  echo "medians (s): setup.exe Install->Finish $(fmt "$setup_s"); pkgtree.exe $(fmt "$pkgtree_s") ($pkgtree_net without start-up); NSIS $(fmt "$nsis_s") ($nsis_net without start-up); Wine start-up $(fmt "$startup_s")"
+  echo "ratio setup.exe / pkgtree.exe: $(ratio "$setup_s" "$pkgtree_net") (start-up taken off pkgtree.exe; $(ratio "$setup_s" "$pkgtree_s") against its whole run; target <= 1.15)"
+  echo "ratio setup.exe / NSIS:        $(ratio "$setup_s" "$nsis_net") (start-up taken off NSIS; $(ratio "$setup_s" "$nsis_s") against its whole run; target <= 1.0)"
+  echo "peak memory (max RSS of the Wine process, GNU time; wineserver not counted): setup.exe $(peak setup) KiB, pkgtree.exe $(peak pkgtree) KiB, NSIS $(peak nsis) KiB"
+}
 
 # Many small files: the window's cost per file shows here.
-small=$work/small
-if [ "$(cat "$small/made" 2>/dev/null)" != "$small_files" ]; then
-  rm -rf "$small"
-  mkdir -p "$small/plain"
-  awk -v n="$small_files" -v root="$small/plain" 'BEGIN {
-    for (i = 0; i < n; i++) {
-      dir = sprintf("%s/d%03d", root, int(i / 100))
-      if (i % 100 == 0) system("mkdir -p " dir)
-      f = sprintf("%s/file%05d.h", dir, i)
-      printf "/* small file %d */\n#define SMALL_%d %d\n", i, i, i * 7 > f
-      close(f)
-    }
-  }'
-  "$pkgtree" compress "$small/plain" "$small/source"
-  echo "$small_files" >"$small/made"
-fi
-make_package "$small/package" "$small/source"
-: >"$work/small-setup.times"; : >"$work/small-pkgtree.times"
-for run in $(seq "$runs"); do
-  rm -rf "$drive_c/gcc-small" "$drive_c/gcc-small-pkgtree"; sync
-  run_setup "$small/package" 'C:\gcc-small' "$work/runs/small-setup-$run" >>"$work/small-setup.times"
-  run_timed "$work/runs/small-pkgtree-$run" "$small/package" "$tools/pkgtree.exe" expand '.\source' 'C:\gcc-small-pkgtree' \
-    >>"$work/small-pkgtree.times"
-done
-diff -rq "$small/plain" "$drive_c/gcc-small" >"$work/diff.txt" 2>&1 || { echo "bench-wine: small tree differs" >&2; exit 1; }
-small_setup=$(col small-setup 1) small_pkgtree=$(col small-pkgtree 1)
-small_net=$(awk -v a="$small_pkgtree" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
-echo "small files: $small_files files of under 100 bytes, setup.exe (same robot steps) into C:\\gcc-small, pkgtree.exe expand into C:\\gcc-small-pkgtree"
-echo "  setup.exe $(fmt "$small_setup") s = $(awk -v n="$small_files" -v t="$small_setup" 'BEGIN { printf "%.0f", n / t }') files/s; pkgtree.exe $small_net s without start-up = $(awk -v n="$small_files" -v t="$small_net" 'BEGIN { printf "%.0f", n / t }') files/s; ratio $(ratio "$small_setup" "$small_net")"
+bench_small() {
+  small=$work/small
+  if [ "$(cat "$small/made" 2>/dev/null)" != "$small_files" ]; then
+    rm -rf "$small"
+    mkdir -p "$small/plain"
+    awk -v n="$small_files" -v root="$small/plain" 'BEGIN {
+      for (i = 0; i < n; i++) {
+        dir = sprintf("%s/d%03d", root, int(i / 100))
+        if (i % 100 == 0) system("mkdir -p " dir)
+        f = sprintf("%s/file%05d.h", dir, i)
+        printf "/* small file %d */\n#define SMALL_%d %d\n", i, i, i * 7 > f
+        close(f)
+      }
+    }'
+    "$pkgtree" compress "$small/plain" "$small/source"
+    echo "$small_files" >"$small/made"
+  fi
+  make_package "$small/package" "$small/source"
+  : >"$work/small-setup.times"; : >"$work/small-pkgtree.times"
+  for run in $(seq "$runs"); do
+    run_setup "$small/package" "C:\\bench\\small-setup-$run" "$work/runs/small-setup-$run" >>"$work/small-setup.times"
+    check_tree "$drive_c/bench/small-setup-$run" setup.exe "$small/plain"
+    run_timed "$work/runs/small-pkgtree-$run" "$small/package" "$tools/pkgtree.exe" expand '.\source' "C:\\bench\\small-pkgtree-$run" \
+      >>"$work/small-pkgtree.times"
+    run_timed "$work/runs/startup-small-$run" "$small/package" "$tools/pkgtree.exe" >>"$work/startup.times"
+  done
+  check_tree "$drive_c/bench/small-pkgtree-$runs" pkgtree.exe "$small/plain"
+  small_setup=$(col small-setup 1) small_pkgtree=$(col small-pkgtree 1) startup_s=$(col startup 1)
+  small_net=$(awk -v a="$small_pkgtree" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
+  echo "small files: $small_files files of under 100 bytes, setup.exe (same robot steps) into C:\\bench\\small-setup-N, pkgtree.exe expand into C:\\bench\\small-pkgtree-N"
+  echo "  setup.exe $(fmt "$small_setup") s = $(awk -v n="$small_files" -v t="$small_setup" 'BEGIN { printf "%.0f", n / t }') files/s; pkgtree.exe $small_net s without start-up = $(awk -v n="$small_files" -v t="$small_net" 'BEGIN { printf "%.0f", n / t }') files/s; ratio $(ratio "$small_setup" "$small_net")"
+}
+
+: >"$work/startup.times"
+rm -rf "$drive_c/bench"
+mkdir -p "$drive_c/bench"
+settle
+case " $parts " in *" payload "*) bench_payload ;; esac
+case " $parts " in *" small "*) bench_small ;; esac

@@ -38,5 +38,5 @@ if [ ! -f "$work/package.done" ] || [ "$(cat "$work/package.done")" != "$what" ]
   echo "$what" >"$work/package.done"
 fi
 echo "native: $build/bin/engine_bench $work/package $work/expanded 5 $build/bin/pkgtree"
-echo "  (each run: $build/bin/pkgtree expand $work/package $work/expanded, then every file decoded by BZ2_bzread into memory)"
+echo "  (run N: $build/bin/pkgtree expand $work/package $work/expanded/run-N, then every file decoded by BZ2_bzread into memory)"
 "$build/bin/engine_bench" "$work/package" "$work/expanded" 5 "$build/bin/pkgtree"

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The bench scripts on tiny trees: they must run through and print every
+# figure, so that a broken bench shows in the tests rather than in `make bench`.
+#   bench_smoke.sh native BUILD_DIR WORK_DIR
+#   bench_smoke.sh wine BUILD_DIR WORK_DIR NATIVE_PKGTREE
+set -uo pipefail
+mode=$1 build=$2 work=$3
+here=$(cd "$(dirname "$0")" && pwd)
+scripts=$here/../../scripts
+rm -rf "$work"
+mkdir -p "$work"
+
+failures=0
+check() {
+  if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
+}
+# number LINE_PATTERN: the first decimal number after the pattern in out.txt.
+number() { sed -n "s/.*$1 *\([0-9][0-9.]*\).*/\1/p" "$work/out.txt" | head -n1; }
+positive() { awk -v v="$1" 'BEGIN { exit !(v + 0 > 0) }'; }
+
+case "$mode" in
+  native)
+    # Nested folders, an empty file and one of several blocks of the library.
+    tree=$work/tree
+    mkdir -p "$tree/a/b/c" "$tree/d"
+    printf 'int x;\n' >"$tree/a/one.h"
+    printf '' >"$tree/a/b/empty.txt"
+    head -c 2000000 /dev/urandom | od -An -tx1 >"$tree/a/b/c/big.txt"
+    for i in $(seq 20); do printf 'file %d\n' "$i" >"$tree/d/f$i.h"; done
+    SETUP_BENCH_SETTLE=0 bash "$scripts/bench.sh" "$build" "$tree" >"$work/out.txt" 2>&1
+    rc=$?
+    cat "$work/out.txt"
+    check "bench.sh ended with status 0" '[ $rc -eq 0 ]'
+    check "it counted the 23 files of the tree" 'grep -q "^files: 23, " "$work/out.txt"'
+    check "it printed the command it measured" 'grep -q "pkgtree expand .*/bench-data/package .*/run-N" "$work/out.txt"'
+    check "both medians are there" \
+      'positive "$(number "pkgtree expand (files written): *median")" && positive "$(number "pure decode (into memory): *median")"'
+    check "the ratio is printed with its target" 'positive "$(number "ratio pkgtree \/ pure decode:")" && grep -q "target <= 1.10" "$work/out.txt"'
+    check "the package holds one stream per file" '[ "$(find "$build/bench-data/package" -type f | wc -l)" -eq 23 ]'
+    check "the expanded copies are gone" '[ ! -e "$build/bench-data/expanded" ]'
+    ;;
+  wine)
+    pkgtree=$4
+    bench=$build/wine-bench
+    # The test run's own bench when it runs (the Makefile starts it).
+    [ -f "$bench/env" ] && export SETUP_BENCH_WINE_DIR=$bench
+    SETUP_BENCH_PARTS=small SETUP_BENCH_SMALL_FILES=120 SETUP_BENCH_SETTLE=0 \
+      bash "$scripts/bench-wine.sh" "$build" "$pkgtree" "$work" "$work" "$work/wine" 1 >"$work/out.txt" 2>&1
+    rc=$?
+    cat "$work/out.txt"
+    check "bench-wine.sh ended with status 0" '[ $rc -eq 0 ]'
+    check "setup.exe installed the 120 small files, timed by the robot's clock" \
+      'grep -q "^small files: 120 files" "$work/out.txt" && positive "$(number "  setup.exe")"'
+    check "files per second of setup.exe and pkgtree.exe, and their ratio" \
+      'positive "$(number "s = ")" && positive "$(number "files\/s; pkgtree.exe")" && positive "$(number "; ratio")"'
+    check "the robot saw two clock readings, the second later" \
+      'tr -d "\r" <"$work/wine/runs/small-setup-1/robot.part" | awk "\$1 == \"clock\" { t[++n] = \$2 } END { exit !(n == 2 && t[2] > t[1]) }"'
+    check "the peak memory of setup.exe was measured" 'positive "$(cut -d" " -f2 "$work/wine/small-setup.times")"'
+    if [ -f "$bench/env" ]; then
+      # shellcheck disable=SC1091
+      check "nothing is left in the prefix" '[ ! -e "$(. "$bench/env"; echo "$WINEPREFIX")/drive_c/bench" ]'
+    fi
+    ;;
+  *) echo "usage: bench_smoke.sh native|wine BUILD_DIR WORK_DIR [NATIVE_PKGTREE]" >&2; exit 2 ;;
+esac
+echo "$failures failed"
+[ $failures -eq 0 ]
