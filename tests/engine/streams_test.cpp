@@ -148,4 +148,14 @@ TEST_F(FullDiskTest, EveryActionReportsTheWriteThatDidNotFit) {
   EXPECT_EXIT(run_limited(2), ::testing::ExitedWithCode(0),
               "\\[Error\\] Write to destination file .*big: File too large");
 }
+
+// Expanded data is gathered before it is written: a file that the disk
+// cannot hold but the gathering can must still fail, when it is closed.
+TEST_F(FullDiskTest, ExpandReportsAFullDiskFoundOnlyAtTheClose) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  write("plain/medium", pattern_bytes(150000));
+  install_tree(at("plain").c_str(), at("src").c_str(), 1, 0);
+  EXPECT_EXIT(run_limited(2), ::testing::ExitedWithCode(0),
+              "\\[Error\\] Write to destination file .*medium: File too large");
+}
 #endif
