@@ -3,6 +3,8 @@
 // file that disappears while the walk is under way. Every wait is bounded.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include "../support/test_files.h"
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
@@ -28,18 +30,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // Text that compresses well, so packages stay small while files are large.
 std::string header_text(std::size_t size, char tag) {

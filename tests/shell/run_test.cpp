@@ -2,6 +2,8 @@
 // folder, a script of user actions on standard input, and the trace of
 // what the program showed on standard error.
 #include <gtest/gtest.h>
+
+#include "../support/test_files.h"
 #include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -56,18 +58,6 @@ struct SetupRun {
     return rows;
   }
 };
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 class RunTest : public ::testing::Test {
  protected:
