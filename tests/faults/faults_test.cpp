@@ -3,8 +3,6 @@
 // file that disappears while the walk is under way. Every wait is bounded.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include "../support/test_files.h"
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
@@ -25,6 +23,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "../support/test_files.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -2,8 +2,6 @@
 // folder, a script of user actions on standard input, and the trace of
 // what the program showed on standard error.
 #include <gtest/gtest.h>
-
-#include "../support/test_files.h"
 #include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -16,6 +14,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "../support/test_files.h"
 
 namespace fs = std::filesystem;
 
