@@ -68,6 +68,8 @@ class StreamOpener {
   virtual ~StreamOpener() = default;
   virtual std::FILE* open_plain(const char* path, const char* mode) = 0;
   virtual void* open_compressed(const char* path, const char* mode) = 0;  // a BZFILE*
+  // Deletes a file the engine wrote; false (errno set) when it stays.
+  virtual bool remove_file(const char* path) = 0;
 };
 
 // What the loader tells the wizard.

@@ -23,6 +23,25 @@ void fail_with_reason(const char* prefix, const char* path, int error) {
   engine_ports().fatal->fail(message, "Error");
 }
 
+// "Read source file PATH: REASON" once the package file it was being
+// compressed into is removed; when it cannot be, the message says so.
+void fail_after_read_error(const char* source_path, int error, const char* destination_path) {
+  if (engine_ports().streams->remove_file(destination_path)) {
+    fail_with_reason("Read source file ", source_path, error);
+    return;
+  }
+  char reason[128];
+  join_text(reason, sizeof reason, ": ", std::strerror(error));
+  // Each path gives way at its start; the source's half of the buffer
+  // leaves the package file's name room to be read.
+  char first[192];
+  compose_message(first, 128, "Read source file ", source_path, reason);
+  append_text(first, sizeof first, "; could not remove the incomplete package file ");
+  char message[256];
+  compose_message(message, sizeof message, first, destination_path, "");
+  engine_ports().fatal->fail(message, "Error");
+}
+
 // Decodes the stream just written and counts its bytes: the library's close
 // reports nothing, so this is how a stream cut short by a full disk shows.
 bool stream_holds(const char* path, unsigned long long expected) {
@@ -108,11 +127,13 @@ void compress_file(const char* source_path, const char* destination_path) {
     }
     total += n;
   }
-  // A read error must not leave a package file that silently holds less.
+  // A read error must not leave a package file that silently holds less:
+  // the library's close ends the stream whole, so the file goes.
   if (std::ferror(source)) {
     int error = errno != 0 ? errno : EIO;
     BZ2_bzclose(destination);
-    fail_with_reason("Read source file ", source_path, error);
+    std::fclose(source);
+    fail_after_read_error(source_path, error, destination_path);
     return;
   }
   errno = 0;

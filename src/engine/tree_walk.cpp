@@ -25,6 +25,36 @@ void join_path_or_fail(char (&out)[kPathBufferSize], const char* a, const char* 
 
 bool is_directory(const FindRecord& record) { return (record.attributes & kAttributeDirectory) != 0; }
 
+bool is_dot_entry(const char* name) { return std::strcmp(name, "..") == 0 || std::strcmp(name, ".") == 0; }
+
+// A name that Windows could not take as one entry of a folder: a separator
+// in it would make the joined path reach elsewhere (".." included), and the
+// other characters are refused by Windows itself. On Linux any of them can
+// stand in a file name, so a package made there can hold one.
+bool names_one_entry(const char* name) {
+  if (*name == '\0') return false;
+  for (const char* c = name; *c != '\0'; ++c) {
+    unsigned char u = static_cast<unsigned char>(*c);
+    if (u < 0x20 || std::strchr("\\/<>:\"|?*", u) != nullptr) return false;
+  }
+  return true;
+}
+
+// Refused before anything is opened or created for it. The name is quoted,
+// as it may look like a path; control characters are shown as '?' so that
+// the message stays one readable line.
+void fail_on_name(const char* folder, const char* name) {
+  char quoted[kPathBufferSize + 4] = ": \"";
+  std::size_t n = std::strlen(quoted);
+  for (const char* c = name; *c != '\0' && n + 2 < sizeof quoted; ++c)
+    quoted[n++] = static_cast<unsigned char>(*c) < 0x20 ? '?' : *c;
+  quoted[n++] = '"';
+  quoted[n] = '\0';
+  char message[256];
+  compose_message(message, sizeof message, "Invalid name in package folder ", folder, quoted);
+  fail(message, "Error");
+}
+
 }  // namespace
 
 uint32_t PackageLoader(void*) {
@@ -53,10 +83,15 @@ void install_tree(const char* source_dir, const char* destination_dir, int32_t c
     return;
   }
   do {
+    // Never installed or entered, so no path is built for them either.
+    if (is_dot_entry(record.name)) continue;
+    if (!names_one_entry(record.name)) {
+      fail_on_name(source_dir, record.name);
+      return;
+    }
     join_path_or_fail(source_path, prefix, record.name, "");
     join_path_or_fail(destination_path, destination_dir, "\\", record.name);
     if (is_directory(record)) {
-      if (std::strcmp(record.name, "..") == 0 || std::strcmp(record.name, ".") == 0) continue;
       install_tree(source_path, destination_path, copy_mode, report);
     } else {
       install_file(source_path, destination_path, copy_mode, report);

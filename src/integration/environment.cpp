@@ -145,6 +145,10 @@ bool read_env_table(std::FILE* file, const char* installation_folder, EnvTable* 
   int32_t line_in_block = 0;
   table->count = 0;
   for (int32_t length; (length = read_line(reader, file, line, kEnvLineBufferSize)) != -1;) {
+    // The reader stores the start of an overlong line, enough to know a
+    // comment, which is skipped whatever its length; the limit is for the
+    // lines that are kept.
+    if (line[0] == '#') continue;
     if (length > kEnvLineBufferSize - 1) {
       say(kBadFormat);
       return false;
@@ -159,7 +163,6 @@ bool read_env_table(std::FILE* file, const char* installation_folder, EnvTable* 
       line_in_block = 0;
       continue;
     }
-    if (line[0] == '#') continue;
     bool spare = table->count == kMaxVariables;
     char* name = spare ? spare_name : table->name[table->count];
     char* value = spare ? spare_value : table->value[table->count];

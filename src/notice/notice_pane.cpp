@@ -41,16 +41,6 @@ static bool library_paragraph_hidden() {
   return install_state().hide_library_paragraph == 1;
 }
 
-int notice_display_rows() {
-  return library_paragraph_hidden() ? kNoticeRowCount - kLibraryParagraphRows : kNoticeRowCount;
-}
-
-int notice_content_row(int display_row) {
-  if (library_paragraph_hidden() && display_row >= kLibraryParagraphFirst)
-    return display_row + kLibraryParagraphRows;
-  return display_row;
-}
-
 void paint_notice(NoticeSurface& surface) {
   NoticeState& s = notice_state();
   if (s.notice_font == nullptr) s.notice_font = surface.create_font(kNoticeFont);

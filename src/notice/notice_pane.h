@@ -128,10 +128,3 @@ void paint_notice(NoticeSurface& surface);
 // (0 to 65535) is used by kNoticeThumbPosition only. False for any other
 // command, which the caller passes on to default processing.
 bool scroll_notice(NoticeSurface& surface, unsigned command, unsigned thumb_position);
-
-// Display rows as the user sees them: 385, or 379 while the library
-// paragraph is hidden.
-int notice_display_rows();
-// The content row shown as display row `display_row` (which may lie past the
-// last row; the caller checks against kNoticeLastRow).
-int notice_content_row(int display_row);

@@ -45,13 +45,13 @@ void draw(PaintContext context, int x, int y, const char* text) {
   windows().text_out(context, x, y, text, static_cast<int>(std::strlen(text)));
 }
 
-// Removes one backslash when the text ends with it.
 // Each page's controls are destroyed when the page is left, and forgotten.
 void destroy_control(WindowHandle& control) {
   windows().destroy_window(control);
   control = nullptr;
 }
 
+// Removes one backslash when the text ends with it.
 void drop_trailing_backslash(char* path) {
   const char* last = std::strrchr(path, '\\');
   if (last != nullptr && last[1] == '\0') path[last - path] = '\0';

@@ -25,8 +25,12 @@ class RecordingWizard : public WizardLink {
  public:
   std::vector<std::string> files;
   std::vector<std::pair<WindowHandle, int32_t>> commands;
+  std::vector<int32_t> installing_when_sent;  // the flag as each command went
   void set_current_file(const char* path) override { files.emplace_back(path); }
-  void send_command(WindowHandle window, int32_t command) override { commands.emplace_back(window, command); }
+  void send_command(WindowHandle window, int32_t command) override {
+    commands.emplace_back(window, command);
+    installing_when_sent.push_back(install_state().installing.load());
+  }
 };
 
 // The walk leaves its searches open when a failure ends the run (the process

@@ -59,13 +59,14 @@ TEST_F(EngineTest, PlainCopyOfAMissingSourceIsReported) {
 
 namespace {
 
-// Wraps the real copier and fails chosen calls, recording every close.
+// Wraps the real copier and fails chosen calls, recording the calls that
+// end a copy in their order.
 class FaultyCopier : public FileCopier {
  public:
   FileCopier* real = nullptr;
   bool fail_read = false;
   std::vector<uint32_t> write_counts;  // counts to grant, in turn; 0 writes nothing
-  std::vector<FileHandle> closed;
+  std::vector<std::string> calls;      // attributes, times and closes
   FileHandle source = nullptr, destination = nullptr;
 
   FileHandle open_source(const char* p) override { return source = real->open_source(p); }
@@ -86,17 +87,23 @@ class FaultyCopier : public FileCopier {
     }
     return real->write(f, b, grant, c);
   }
-  void set_attributes(const char* p, uint32_t a) override { real->set_attributes(p, a); }
-  void set_times(FileHandle f, const FileInformation& t) override { real->set_times(f, t); }
+  void set_attributes(const char* p, uint32_t a) override {
+    calls.push_back("attributes by name");
+    real->set_attributes(p, a);
+  }
+  void set_times(FileHandle f, const FileInformation& t) override {
+    calls.push_back(f == destination ? "times of the destination" : "times of the source");
+    real->set_times(f, t);
+  }
   void close(FileHandle f) override {
-    closed.push_back(f);
+    calls.push_back(f == source ? "close source" : f == destination ? "close destination" : "close other");
     real->close(f);
   }
 };
 
 }  // namespace
 
-TEST_F(EngineTest, PlainCopyWritesTheRestOfABlockAfterAShortWrite) {
+TEST_F(EngineTest, PlainCopyWritesTheRestOfABlockThenAttributesTimesAndCloses) {
   FaultyCopier copier;
   copier.real = engine_ports().copier;
   copier.write_counts = {1, 7, 100, 3};
@@ -104,6 +111,10 @@ TEST_F(EngineTest, PlainCopyWritesTheRestOfABlockAfterAShortWrite) {
   write("src", pattern_bytes(1000));
   copy_file_plain(at("src").c_str(), at("dst").c_str());
   EXPECT_EQ(read("dst"), read("src"));
+  // The attributes go by name while the destination is open, then the times
+  // through its handle, before either file is closed.
+  EXPECT_EQ(copier.calls, (std::vector<std::string>{"attributes by name", "times of the destination", "close source",
+                                                    "close destination"}));
 }
 
 TEST_F(EngineTest, PlainCopyFailuresCloseSourceThenDestination) {
@@ -115,14 +126,15 @@ TEST_F(EngineTest, PlainCopyFailuresCloseSourceThenDestination) {
   copier.fail_read = true;
   FatalCall call = expect_fatal([&] { copy_file_plain(at("src").c_str(), at("dst").c_str()); });
   EXPECT_EQ(call.text, "Error: cannot read from installation disk.");
-  EXPECT_EQ(copier.closed, (std::vector<FileHandle>{copier.source, copier.destination}));
+  const std::vector<std::string> closes = {"close source", "close destination"};
+  EXPECT_EQ(copier.calls, closes);
 
   // A write that moves nothing ends the copy instead of repeating for ever.
   copier.fail_read = false;
-  copier.closed.clear();
+  copier.calls.clear();
   copier.write_counts = {260, 0};
   call = expect_fatal([&] { copy_file_plain(at("src").c_str(), at("dst").c_str()); });
   EXPECT_EQ(call.text, "Write to destination file " + at("dst") + ": No space left on device");
   EXPECT_EQ(call.caption, "Error");
-  EXPECT_EQ(copier.closed, (std::vector<FileHandle>{copier.source, copier.destination}));
+  EXPECT_EQ(copier.calls, closes);
 }

@@ -3,8 +3,11 @@
 #include <sys/resource.h>
 #endif
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "engine_fixture.h"
@@ -117,6 +120,80 @@ TEST_F(EngineTest, OpenFailuresNameTheFileAndTheReason) {
   EXPECT_EQ(call.text, "Write to destination file " + at("readonly") + ": Permission denied");
   EXPECT_EQ(read("readonly"), "old");
 }
+
+// A read error made by a stream of the C library's own (glibc), natively.
+#ifndef _WIN32
+namespace {
+
+// The real source's first bytes, then a read error; removal of the package
+// file may be refused.
+class FailingReadStreams : public StreamOpener {
+ public:
+  StreamOpener* real = nullptr;
+  bool refuse_removal = false;
+  std::FILE* open_plain(const char* path, const char* mode) override {
+    std::FILE* file = real->open_plain(path, mode);
+    if (file == nullptr || std::strcmp(mode, "rb") != 0) return file;
+    cookie_io_functions_t io = {read_a_little, nullptr, nullptr, close_real};
+    return fopencookie(new Cookie{file, 10}, "rb", io);
+  }
+  void* open_compressed(const char* path, const char* mode) override { return real->open_compressed(path, mode); }
+  bool remove_file(const char* path) override {
+    if (!refuse_removal) return real->remove_file(path);
+    errno = EACCES;
+    return false;
+  }
+
+ private:
+  struct Cookie {
+    std::FILE* file;
+    std::size_t left;
+  };
+  static ssize_t read_a_little(void* c, char* buffer, std::size_t size) {
+    Cookie* cookie = static_cast<Cookie*>(c);
+    if (cookie->left == 0) {
+      errno = EIO;
+      return -1;
+    }
+    std::size_t n = std::fread(buffer, 1, std::min(size, cookie->left), cookie->file);
+    cookie->left -= n;
+    return static_cast<ssize_t>(n);
+  }
+  static int close_real(void* c) {
+    Cookie* cookie = static_cast<Cookie*>(c);
+    std::fclose(cookie->file);
+    delete cookie;
+    return 0;
+  }
+};
+
+}  // namespace
+
+TEST_F(EngineTest, CompressLeavesNoPackageFileAfterAReadError) {
+  FailingReadStreams streams;
+  streams.real = engine_ports().streams;
+  engine_ports().streams = &streams;
+  write("plain", pattern_bytes(10000));
+  FatalCall call = expect_fatal([&] { compress_file(at("plain").c_str(), at("plain.bz2").c_str()); });
+  EXPECT_EQ(call.text, "Read source file " + at("plain") + ": Input/output error");
+  EXPECT_EQ(call.caption, "Error");
+  EXPECT_FALSE(fs::exists(native("plain.bz2")));
+
+  // When the file cannot go, the message says so and names both files,
+  // however long their paths.
+  streams.refuse_removal = true;
+  std::string source = std::string(200, 's') + "/plain", package = std::string(200, 'p') + "/plain.bz2";
+  write(source, pattern_bytes(10000));
+  make_dir(std::string(200, 'p'));
+  call = expect_fatal([&] { compress_file(at(source).c_str(), at(package).c_str()); });
+  EXPECT_LE(call.text.size(), 255u);
+  EXPECT_EQ(call.text.rfind("Read source file ...", 0), 0u) << call.text;
+  EXPECT_NE(call.text.find("s\\plain: Input/output error; could not remove the incomplete package file ..."),
+            std::string::npos)
+      << call.text;
+  EXPECT_EQ(call.text.substr(call.text.size() - 10), "\\plain.bz2");
+}
+#endif
 
 // A file size limit exists only natively.
 #ifndef _WIN32

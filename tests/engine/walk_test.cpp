@@ -18,12 +18,16 @@ class ScriptedLister : public DirectoryLister {
   std::vector<std::pair<std::string, std::vector<Entry>>> folders;  // pattern -> entries
   DirectoryLister* real = nullptr;
 
+  // A failure leaves its search open, as the process would end then.
+  ~ScriptedLister() override {
+    for (void* cursor : open_) delete static_cast<Cursor*>(cursor);
+  }
   SearchHandle find_first(const char* pattern, FindRecord* record) override {
     for (auto& folder : folders)
       if (folder.first == pattern) {
         auto* cursor = new Cursor{&folder.second, 0};
         if (!deliver(cursor, record)) {
-          delete cursor;
+          find_close(cursor);
           return nullptr;
         }
         return cursor;
@@ -77,6 +81,40 @@ TEST_F(EngineTest, WalkIsPreOrderInTheListingsOwnOrderAndSkipsDotEntries) {
   EXPECT_TRUE(fs::is_regular_file(native("dst/sub/x")));
 }
 
+// Natively a file name may hold "\\", and every other character Windows
+// refuses in a name: joined into a path, such a name would reach outside the
+// destination. Each is refused, naming it, before anything is made for it.
+TEST_F(EngineTest, NamesThatAreNotOneWindowsEntryAreRefusedBeforeAnythingIsMade) {
+  FatalCall call;
+#ifndef _WIN32
+  write("a/slipped.txt", "the user's own");
+  write("src/..\\..\\slipped.txt", "x");
+  make_dir("a/b");
+  call = expect_fatal([&] { install_tree(at("src").c_str(), at("a\\b\\dst").c_str(), 2, 1); });
+  EXPECT_EQ(call.text, "Invalid name in package folder " + at("src") + ": \"..\\..\\slipped.txt\"");
+  EXPECT_EQ(call.caption, "Error");
+  EXPECT_EQ(read("a/slipped.txt"), "the user's own");
+  EXPECT_TRUE(wizard_.files.empty());
+#endif
+  ScriptedLister lister;
+  lister.real = engine_ports().lister;
+  engine_ports().lister = &lister;
+  const std::pair<std::string, bool> names[] = {
+      {"sub\\x", true}, {"a/b", false}, {"<", false}, {">", false}, {"c:x", false}, {"\"", false},
+      {"|", false},     {"?", true},     {"*", false}, {"", false},  {"\x1f", false}, {"tab\there", true},
+  };
+  for (const auto& [name, directory] : names) {
+    SCOPED_TRACE(name);
+    lister.folders = {{at("pkg") + "\\*", {{".", true}, {"..", true}, {name, directory}}}};
+    call = expect_fatal([&] { install_tree(at("pkg").c_str(), at("out").c_str(), 2, 1); });
+    std::string shown = name;
+    std::replace_if(shown.begin(), shown.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, '?');
+    EXPECT_EQ(call.text, "Invalid name in package folder " + at("pkg") + ": \"" + shown + "\"");
+    EXPECT_TRUE(fs::is_empty(native("out")));
+  }
+  EXPECT_TRUE(wizard_.files.empty());
+}
+
 TEST_F(EngineTest, EmptySourceCreatesDestinationAndLoaderSendsCompletion) {
   make_dir("src/empty/deeper");
   InstallState& state = install_state();
@@ -92,6 +130,8 @@ TEST_F(EngineTest, EmptySourceCreatesDestinationAndLoaderSendsCompletion) {
   ASSERT_EQ(wizard_.commands.size(), 1u);
   EXPECT_EQ(wizard_.commands[0].first, state.wizard_window);
   EXPECT_EQ(wizard_.commands[0].second, 9);
+  // The animator runs on while the wizard configures; the flag falls after.
+  EXPECT_EQ(wizard_.installing_when_sent, std::vector<int32_t>{1});
   EXPECT_EQ(state.installing.load(), 0);
 }
 
@@ -153,4 +193,12 @@ TEST_F(EngineTest, PathsBeyondTheirBufferAreRefusedByName) {
   EXPECT_EQ(call.text.rfind("Path too long to install: ", 0), 0u) << call.text;
   EXPECT_LE(call.text.size(), 255u);
   EXPECT_EQ(call.text.substr(call.text.size() - 13), "\\file-end.txt");
+
+  // "." and ".." are never installed, so their longer paths stop nothing:
+  // a 257-character folder takes a one-character file.
+  write("one/f", "x");
+  std::string folder = fits.substr(0, 257);
+  install_tree(at("one").c_str(), folder.c_str(), 0, 1);
+  ASSERT_EQ(wizard_.files.size(), 2u);
+  EXPECT_EQ(wizard_.files[1], folder + "\\f");
 }

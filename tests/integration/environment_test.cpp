@@ -180,8 +180,10 @@ TEST_F(Env, LimitsOfTheFile) {
   write("env", "A\nREG_SZ\n\\" + std::string(255, 'a') + "\n::\n");
   EXPECT_EQ(configure(kFolder, &printed), 0);
   EXPECT_EQ(printed, kBadFormat);
-  write("env", "# " + std::string(300, 'c') + "\nA\nREG_SZ\n\\a\n::\n");
-  EXPECT_EQ(configure(kFolder, &printed), 0) << "a comment is a line of the file too";
+  // A comment is skipped whatever its length, across chunks and inside a block too.
+  write("env", "# " + std::string(300, 'c') + "\nA\n#" + std::string(700, 'c') + "\nREG_SZ\n\\a\n::\n");
+  EXPECT_EQ(configure(kFolder, &printed), 1);
+  EXPECT_EQ(machine(registry_, "A"), "c:\\tools\\gcc\\a");
   std::string folder(240, 'f');
   write("env", "A\nREG_SZ\n\\" + std::string(253, 'a') + "\n::\n");
   EXPECT_EQ(configure(kFolder, &printed), 1) << "255 characters are a line";

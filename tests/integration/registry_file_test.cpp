@@ -126,6 +126,59 @@ TEST_F(RegFile, OtherKeysAndValuesAreKeptAsTheyWere) {
   EXPECT_EQ(type, 4u);
 }
 
+// A line of the value's name that the store cannot read (a hand edit's
+// trailing blank, say) is neither the value nor its absence: a merge that
+// took it for absent would add a second line, and the later wins on import.
+TEST_F(RegFile, AValueLineThatCannotBeReadIsAFailedReadAndTheFileStays) {
+  const std::string head = std::string("REGEDIT4\n\n") + kMachineSection + "\n";
+  const char* lines[] = {
+      "\"PATH\"=\"C:\\\\WINDOWS\" ",
+      "  \"Path\"=\"C:\\\\WINDOWS\"",
+      "\"PATH\"=hex(2):43,00,\\ \n  3a,00",
+      "\"PATH\"=dword:0000000g",
+      "\"PATH\"=-",
+  };
+  write("env", "PATH\nREG_EXPAND_SZ\n\\bin\n::\n");
+  for (const char* line : lines) {
+    SCOPED_TRACE(line);
+    std::string before = head + "\"A\"=\"1\"\n" + line + "\n";
+    put_file(machine_, before);
+    std::filesystem::remove(user_);
+    RegistryKey key = nullptr;
+    ASSERT_EQ(registry->open_key(RegistryRoot::LocalMachine, kMachineKey, &key), 0);
+    uint32_t type = 0, size = 1;
+    char byte = 0;
+    int32_t answer = registry->query_value(key, "PATH", &type, &byte, &size);
+    EXPECT_TRUE(answer != 0 && answer != 2 && answer != 234) << answer;
+    EXPECT_NE(registry->set_value(key, "PATH", kRegSz, "x", 2), 0);
+    registry->close_key(key);
+    EXPECT_EQ(configure("c:\\tools\\gcc"), 2) << "the user's key takes it";
+    EXPECT_EQ(contents(machine_), before);
+    EXPECT_EQ(query(RegistryRoot::LocalMachine, kMachineKey, "A"), "1");
+  }
+  // Of two lines that can be read, the later is the one an import keeps.
+  put_file(machine_, head + "\"PATH\"=\"C:\\\\OLD\"\n\"PATH\"=\"C:\\\\LATER\"\n");
+  EXPECT_EQ(query(RegistryRoot::LocalMachine, kMachineKey, "PATH"), "C:\\LATER");
+}
+
+// A name is one quoted line with no escape for a line end; data may hold
+// anything, as hex bytes.
+TEST_F(RegFile, ControlCharactersComeBackAsTheyWentOrAreRefused) {
+  RegistryKey key = nullptr;
+  ASSERT_EQ(registry->create_key(RegistryRoot::LocalMachine, kMachineKey, &key), 0);
+  const char data[] = "a\r\nb\tc";
+  EXPECT_EQ(registry->set_value(key, "GCC", kRegSz, data, sizeof data), 0);
+  std::string whole = contents(machine_);
+  for (const char* name : {"A\nB", "A\rB", "\x01"}) EXPECT_NE(registry->set_value(key, name, kRegSz, "x", 2), 0);
+  registry->close_key(key);
+  EXPECT_EQ(contents(machine_), std::string("REGEDIT4\n\n") + kMachineSection + "\n" +
+                                    "\"GCC\"=hex(1):61,0d,0a,62,09,63,00\n");
+  EXPECT_EQ(contents(machine_), whole);
+  uint32_t type = 0;
+  EXPECT_EQ(query(RegistryRoot::LocalMachine, kMachineKey, "GCC", &type), data);
+  EXPECT_EQ(type, kRegSz);
+}
+
 TEST_F(RegFile, LongValuesWrapAndReadBack) {
   std::string value;
   for (int i = 0; value.size() < 32000; ++i) value += "c:\\folder" + std::to_string(i) + ";";

@@ -90,19 +90,6 @@ TEST_F(NoticePane, LayoutFromClientHeight) {
   EXPECT_EQ(surface.bar_position, 7);
 }
 
-TEST_F(NoticePane, DisplayRowMapping) {
-  install_state().hide_library_paragraph = 1;
-  EXPECT_EQ(notice_display_rows(), 379);
-  EXPECT_EQ(notice_content_row(0), 0);
-  EXPECT_EQ(notice_content_row(4), 4);
-  EXPECT_EQ(notice_content_row(5), 11);
-  EXPECT_EQ(notice_content_row(378), 384);
-  install_state().hide_library_paragraph = 0;
-  EXPECT_EQ(notice_display_rows(), 385);
-  EXPECT_EQ(notice_content_row(5), 5);
-  EXPECT_EQ(notice_content_row(384), 384);
-}
-
 TEST_F(NoticePane, FirstScreenWithAndWithoutLibraryParagraph) {
   std::vector<int> hidden = range(0, 4);
   for (int r : range(11, 19)) hidden.push_back(r);

@@ -7,17 +7,18 @@ namespace {
 
 struct Worked {
   int client_width, client_height;
-  int pane_width, margin, pane_height, row_1_y, accept_x, edit_width, row_2_y, finish_x;
-  int caption_x, caption_y, status_y;
+  int pane_width, margin, pane_height, row_1_y, edit_width, row_2_y, finish_x;
+  int caption_y, status_y;
   Rect progress;
 };
 
 // Both columns of the worked table: a frame of the desktop's usual metrics
-// and a client area of the window's whole size.
+// and a client area of the window's whole size. The places the wizard
+// works out itself are checked where it makes its controls and texts.
 TEST(Layout, WorkedValuesForBothClientSizes) {
   const Worked cases[] = {
-      {694, 475, 624, 35, 292, 406, 559, 506, 409, 297, 304, 443, 237, {0, 206, 694, 279}},
-      {700, 500, 630, 35, 309, 427, 565, 512, 430, 300, 310, 468, 250, {0, 206, 700, 291}},
+      {694, 475, 624, 35, 292, 406, 506, 409, 297, 443, 237, {0, 206, 694, 279}},
+      {700, 500, 630, 35, 309, 427, 512, 430, 300, 468, 250, {0, 206, 700, 291}},
   };
   for (const Worked& c : cases) {
     SCOPED_TRACE(c.client_height);
@@ -27,23 +28,17 @@ TEST(Layout, WorkedValuesForBothClientSizes) {
     EXPECT_EQ(pane_width, c.pane_width);
     EXPECT_EQ(margin, c.margin);
     EXPECT_EQ(pane_height, c.pane_height);
-    EXPECT_EQ(margin + 40, 75);
     EXPECT_EQ(layout_row_1_y(c.client_height, margin, pane_height), c.row_1_y);
-    EXPECT_EQ(c.client_width - margin - 100, c.accept_x);
-    EXPECT_EQ(margin / 2 + 80, 97);
     EXPECT_EQ(layout_edit_width(c.client_width, margin), c.edit_width);
     EXPECT_EQ(layout_row_2_y(c.client_height, margin, pane_height), c.row_2_y);
     EXPECT_EQ(layout_finish_x(c.client_width), c.finish_x);
-    EXPECT_EQ(c.client_width - 390, c.caption_x);
     EXPECT_EQ(layout_caption_y(c.client_height), c.caption_y);
-    EXPECT_EQ(margin / 2 + 190, 207);
     EXPECT_EQ(layout_status_y(c.client_height), c.status_y);
     Rect r = layout_progress_rect(c.client_width, c.client_height, margin);
     EXPECT_EQ(r.left, c.progress.left);
     EXPECT_EQ(r.top, c.progress.top);
     EXPECT_EQ(r.right, c.progress.right);
     EXPECT_EQ(r.bottom, c.progress.bottom);
-    EXPECT_EQ(margin / 2 + 165, 182);
   }
 }
 

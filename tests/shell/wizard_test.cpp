@@ -44,6 +44,22 @@ TEST_F(WizardTest, PageOneHasThePaneAndTwoButtonsInPlace) {
   EXPECT_TRUE(windows_.boxes.empty());
 }
 
+// The other client size of the layout: the places the wizard works out from
+// the width move with it.
+TEST_F(WizardTest, AtTheWindowsWholeSizeThePlacesFollowTheWidth) {
+  windows_.client = Rect{0, 0, 700, 500};
+  create_main_window();
+  EXPECT_EQ(windows_.live_controls(), (Controls{"0 MDICLIENT 35 75 630 309 ", "1 BUTTON 565 427 100 30 Accept",
+                                                "2 BUTTON 35 427 100 30 Deny"}));
+  EXPECT_EQ(paint().back(), (DrawnText{310, 468, "Built and Distributed by Norvexa"}));
+  environment_.variables["HOMEDRIVE"] = "C:";
+  environment_.variables["HOMEPATH"] = "\\";
+  command(kCommandAccept);
+  EXPECT_EQ(windows_.live_controls(),
+            (Controls{"4 EDIT 35 97 512 18 C:\\gcc", "3 BUTTON 565 97 100 30 Browse", "5 BUTTON 565 430 100 30 Install",
+                      "6 BUTTON 35 430 100 30 Cancel"}));
+}
+
 TEST_F(WizardTest, CreationPassesTheDefaultResultOnAndZeroOnFailure) {
   windows_.main_procedure = InstallWizard;
   EXPECT_EQ(InstallWizard(reinterpret_cast<WindowHandle>(9), kWmCreate, 0, 0), 7);

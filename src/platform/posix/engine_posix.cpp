@@ -204,6 +204,10 @@ class PosixStreams : public StreamOpener {
     errno = 0;
     return BZ2_bzopen(native, mode);
   }
+  bool remove_file(const char* path) override {
+    char native[kNativePath];
+    return native_path(path, native, sizeof native) && unlink(native) == 0;
+  }
 };
 
 }  // namespace

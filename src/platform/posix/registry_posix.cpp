@@ -21,6 +21,7 @@ namespace {
 
 constexpr int32_t kAccessDenied = 5;  // ERROR_ACCESS_DENIED
 constexpr int32_t kInvalidData = 13;  // ERROR_INVALID_DATA
+constexpr int32_t kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 
 const char kHeader[] = "REGEDIT4";
 
@@ -28,6 +29,9 @@ const char kHeader[] = "REGEDIT4";
 struct Entry {
   std::vector<std::string> lines;  // the original physical lines, if any
   bool is_value = false;
+  // Names a value but cannot be read as one: a read of that name fails
+  // rather than find nothing, as a second line of the name would be added.
+  bool unreadable = false;
   bool changed = false;
   std::string name;
   uint32_t type = 0;
@@ -142,10 +146,11 @@ int hex_digit(char c) {
   return -1;
 }
 
+// The continuations are joined already, so a backslash left is not ours.
 bool parse_hex_bytes(const std::string& text, std::string* out) {
   int high = -1;
   for (char c : text) {
-    if (c == ',' || c == ' ' || c == '\t' || c == '\\') {
+    if (c == ',' || c == ' ' || c == '\t') {
       if (high >= 0) return false;
       continue;
     }
@@ -161,17 +166,41 @@ bool parse_hex_bytes(const std::string& text, std::string* out) {
   return high < 0;
 }
 
-// A value line "name"=... or @=...; false for anything else (kept as text).
-bool parse_value(const std::string& line, Entry* entry) {
-  std::size_t at = 0;
+bool all_hex(const std::string& text) {
+  for (char c : text)
+    if (hex_digit(c) < 0) return false;
+  return !text.empty();
+}
+
+bool parse_data(const std::string& rest, uint32_t* type, std::string* data);
+
+// A value line "name"=... or @=...; anything else is kept as text. A line
+// that begins with a name (blanks before it allowed) but is not a value
+// this store can read is marked unreadable under that name.
+void parse_value(const std::string& line, Entry* entry) {
+  std::size_t at = line.find_first_not_of(" \t");
+  if (at == std::string::npos) return;
+  std::size_t name_at = at;
   std::string name;
-  if (!line.empty() && line[0] == '@') {
-    at = 1;
+  if (line[at] == '@') {
+    ++at;
   } else if (!parse_quoted(line, &at, &name)) {
-    return false;
+    return;
   }
-  if (at >= line.size() || line[at] != '=') return false;
-  std::string rest = line.substr(at + 1);
+  entry->name = name;
+  uint32_t type = 0;
+  std::string data;
+  if (name_at != 0 || at >= line.size() || line[at] != '=' || !parse_data(line.substr(at + 1), &type, &data)) {
+    entry->unreadable = true;
+    return;
+  }
+  entry->is_value = true;
+  entry->type = type;
+  entry->data = data;
+}
+
+// What follows "=": a quoted string, dword: or hex bytes.
+bool parse_data(const std::string& rest, uint32_t* type_out, std::string* data_out) {
   std::string data;
   uint32_t type;
   if (!rest.empty() && rest[0] == '"') {
@@ -179,7 +208,7 @@ bool parse_value(const std::string& line, Entry* entry) {
     if (!parse_quoted(rest, &q, &data) || q != rest.size()) return false;
     data.push_back('\0');
     type = kRegSz;
-  } else if (rest.compare(0, 6, "dword:") == 0 && rest.size() == 14) {
+  } else if (rest.compare(0, 6, "dword:") == 0 && rest.size() == 14 && all_hex(rest.substr(6))) {
     unsigned long word = std::strtoul(rest.c_str() + 6, nullptr, 16);
     for (int i = 0; i < 4; ++i) data.push_back(static_cast<char>((word >> (8 * i)) & 0xFF));
     type = 4;
@@ -188,16 +217,14 @@ bool parse_value(const std::string& line, Entry* entry) {
     type = 3;
   } else if (rest.compare(0, 4, "hex(") == 0) {
     std::size_t close = rest.find("):");
-    if (close == std::string::npos) return false;
+    if (close == std::string::npos || close > 12 || !all_hex(rest.substr(4, close - 4))) return false;
     type = static_cast<uint32_t>(std::strtoul(rest.substr(4, close - 4).c_str(), nullptr, 16));
     if (!parse_hex_bytes(rest.substr(close + 2), &data)) return false;
   } else {
     return false;  // a deletion mark, or something this stand-in does not know
   }
-  entry->is_value = true;
-  entry->name = name;
-  entry->type = type;
-  entry->data = data;
+  *type_out = type;
+  *data_out = data;
   return true;
 }
 
@@ -351,10 +378,28 @@ bool replaceable(const std::string& path) {
                                                        access(path.c_str(), W_OK) == 0);
 }
 
-Entry* find_value(KeyFile* key, const char* name) {
-  for (Entry& entry : key->entries)
-    if (entry.is_value && same_text(entry.name, name)) return &entry;
-  return nullptr;
+// The line of `name` that a read or a write finds: the last, as an import
+// lets the later line win. *unreadable when a line of that name cannot be
+// read, whatever else there is.
+Entry* find_value(KeyFile* key, const char* name, bool* unreadable) {
+  Entry* found = nullptr;
+  *unreadable = false;
+  for (Entry& entry : key->entries) {
+    if ((!entry.is_value && !entry.unreadable) || !same_text(entry.name, name)) continue;
+    if (entry.unreadable)
+      *unreadable = true;
+    else
+      found = &entry;
+  }
+  return found;
+}
+
+// A REGEDIT4 name is one quoted line: a line end or another control
+// character in it could not come back as it went.
+bool writable_name(const char* name) {
+  for (const char* c = name; *c != '\0'; ++c)
+    if (static_cast<unsigned char>(*c) < 0x20) return false;
+  return true;
 }
 
 class PosixRegistry : public Registry {
@@ -396,7 +441,9 @@ class PosixRegistry : public Registry {
   int32_t query_value(RegistryKey handle, const char* name, uint32_t* type, char* data,
                       uint32_t* size) override {
     KeyFile* key = static_cast<KeyFile*>(handle);
-    Entry* entry = find_value(key, name);
+    bool unreadable = false;
+    Entry* entry = find_value(key, name, &unreadable);
+    if (unreadable) return kInvalidData;
     if (entry == nullptr) return kRegistryNotFound;
     uint32_t needed = static_cast<uint32_t>(entry->data.size());
     if (type != nullptr) *type = entry->type;
@@ -413,8 +460,12 @@ class PosixRegistry : public Registry {
     KeyFile* key = static_cast<KeyFile*>(handle);
     if (!key->writable) return kAccessDenied;
     if (data == nullptr && size != 0) return kInvalidData;
+    if (!writable_name(name)) return kInvalidParameter;
+    bool unreadable = false;
+    Entry* entry = find_value(key, name, &unreadable);
+    // What is there cannot be told; the line is not replaced blind.
+    if (unreadable) return kInvalidData;
     std::vector<Entry> saved = key->entries;
-    Entry* entry = find_value(key, name);
     if (entry == nullptr) {
       key->entries.emplace_back();
       entry = &key->entries.back();

@@ -123,6 +123,8 @@ class Win32Streams : public StreamOpener {
     errno = 0;
     return BZ2_bzopen(path, mode);
   }
+  // The runtime's remove leaves the reason in errno, as fopen does.
+  bool remove_file(const char* path) override { return std::remove(path) == 0; }
 };
 
 }  // namespace
