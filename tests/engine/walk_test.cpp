@@ -197,7 +197,7 @@ TEST_F(EngineTest, PathsBeyondTheirBufferAreRefusedByName) {
   // "." and ".." are never installed, so their longer paths stop nothing:
   // a 257-character folder takes a one-character file.
   write("one/f", "x");
-  std::string folder = fits.substr(0, 257);
+  std::string folder = fits + std::string(257 - fits.size(), 'e');
   install_tree(at("one").c_str(), folder.c_str(), 0, 1);
   ASSERT_EQ(wizard_.files.size(), 2u);
   EXPECT_EQ(wizard_.files[1], folder + "\\f");
