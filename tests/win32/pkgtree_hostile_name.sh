@@ -28,7 +28,7 @@ for build in native windows; do
   status=$?
   check "$build: exit 1" '[ $status -eq 1 ]'
   check "$build: the message names the entry" \
-    'grep -Fq "Invalid name in package folder " "$top.err" && grep -Fq ": \"..\..\slipped.txt\"" "$top.err"'
+    'grep -q "Invalid name in package folder .*slipped\.txt" "$top.err"'
   check "$build: the file two folders up is as it was" '[ "$(cat "$top/slipped.txt")" = "the user'"'"'s own" ]'
   check "$build: only the destination is made, empty" \
     '[ "$(cd "$top" && find . -mindepth 1 | sort | tr "\n" " ")" = "./mid ./mid/dst ./slipped.txt " ]'

@@ -172,33 +172,6 @@ bool all_hex(const std::string& text) {
   return !text.empty();
 }
 
-bool parse_data(const std::string& rest, uint32_t* type, std::string* data);
-
-// A value line "name"=... or @=...; anything else is kept as text. A line
-// that begins with a name (blanks before it allowed) but is not a value
-// this store can read is marked unreadable under that name.
-void parse_value(const std::string& line, Entry* entry) {
-  std::size_t at = line.find_first_not_of(" \t");
-  if (at == std::string::npos) return;
-  std::size_t name_at = at;
-  std::string name;
-  if (line[at] == '@') {
-    ++at;
-  } else if (!parse_quoted(line, &at, &name)) {
-    return;
-  }
-  entry->name = name;
-  uint32_t type = 0;
-  std::string data;
-  if (name_at != 0 || at >= line.size() || line[at] != '=' || !parse_data(line.substr(at + 1), &type, &data)) {
-    entry->unreadable = true;
-    return;
-  }
-  entry->is_value = true;
-  entry->type = type;
-  entry->data = data;
-}
-
 // What follows "=": a quoted string, dword: or hex bytes.
 bool parse_data(const std::string& rest, uint32_t* type_out, std::string* data_out) {
   std::string data;
@@ -226,6 +199,31 @@ bool parse_data(const std::string& rest, uint32_t* type_out, std::string* data_o
   *type_out = type;
   *data_out = data;
   return true;
+}
+
+// A value line "name"=... or @=...; anything else is kept as text. A line
+// that begins with a name (blanks before it allowed) but is not a value
+// this store can read is marked unreadable under that name.
+void parse_value(const std::string& line, Entry* entry) {
+  std::size_t at = line.find_first_not_of(" \t");
+  if (at == std::string::npos) return;
+  std::size_t name_at = at;
+  std::string name;
+  if (line[at] == '@') {
+    ++at;
+  } else if (!parse_quoted(line, &at, &name)) {
+    return;
+  }
+  entry->name = name;
+  uint32_t type = 0;
+  std::string data;
+  if (name_at != 0 || at >= line.size() || line[at] != '=' || !parse_data(line.substr(at + 1), &type, &data)) {
+    entry->unreadable = true;
+    return;
+  }
+  entry->is_value = true;
+  entry->type = type;
+  entry->data = data;
 }
 
 bool is_section_line(const std::string& line) {
