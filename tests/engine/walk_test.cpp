@@ -81,7 +81,7 @@ TEST_F(EngineTest, WalkIsPreOrderInTheListingsOwnOrderAndSkipsDotEntries) {
   EXPECT_TRUE(fs::is_regular_file(native("dst/sub/x")));
 }
 
-// Natively a file name may hold "\\", and every other character Windows
+// Natively a file name may hold "\", and every other character Windows
 // refuses in a name: joined into a path, such a name would reach outside the
 // destination. Each is refused, naming it, before anything is made for it.
 TEST_F(EngineTest, NamesThatAreNotOneWindowsEntryAreRefusedBeforeAnythingIsMade) {
