@@ -39,7 +39,7 @@ if [ ! -f "$work/package.done" ] || [ "$(cat "$work/package.done")" != "$what" ]
   echo "$what" >"$work/package.done"
 fi
 echo "native: $build/bin/engine_bench $work/package $work/expanded 5 $build/bin/pkgtree"
-echo "  (run N: $build/bin/pkgtree expand $work/package $work/expanded/run-N, then every file decoded by BZ2_bzread into memory)"
+echo "  (run N: $build/bin/pkgtree -j 1 expand $work/package $work/expanded/run-N, then every file decoded by BZ2_bzread into memory)"
 "$build/bin/engine_bench" "$work/package" "$work/expanded" 5 "$build/bin/pkgtree"
 echo "native: $build/bin/pkgtree_bench $build/bin/pkgtree $work/plain $work/package $work/jobs ${SETUP_BENCH_PKGTREE_RUNS:-3}"
 "$build/bin/pkgtree_bench" "$build/bin/pkgtree" "$work/plain" "$work/package" "$work/jobs" "${SETUP_BENCH_PKGTREE_RUNS:-3}"

@@ -128,8 +128,23 @@ class StopTheRun : public FatalReporter {
   }
 };
 
-std::string source_of(const char* destination_path) {
-  return g_run.source_root + (destination_path + g_run.destination_root.size());
+// The walk reports destinations; the source is the same path under the
+// source root.
+Job job_of(const char* destination_path) {
+  Job job;
+  job.destination = destination_path;
+  job.source = g_run.source_root + (destination_path + g_run.destination_root.size());
+  if (g_run.progress->shown()) job.size = look_up(job.source.c_str()).size;
+  return job;
+}
+
+// The installer's own action on one file, known to the failure path.
+void write_file(Job& job) {
+  job.before = look_up(job.destination.c_str());
+  t_current = &job;
+  install_file(job.source.c_str(), job.destination.c_str(), static_cast<int32_t>(g_run.mode), 0);
+  t_current = nullptr;
+  g_run.progress->add(1, job.size);
 }
 
 void print_destination(const char* destination_path) {
@@ -142,16 +157,9 @@ void print_destination(const char* destination_path) {
 class OneThread : public WizardLink {
  public:
   void set_current_file(const char* path) override {
-    Job job;
-    job.destination = path;
-    job.source = source_of(path);
-    job.before = look_up(path);
-    if (g_run.progress->shown()) job.size = look_up(job.source.c_str()).size;
+    Job job = job_of(path);
     if (g_run.options.verbose) print_destination(path);
-    t_current = &job;
-    install_file(job.source.c_str(), path, static_cast<int32_t>(g_run.mode), 0);
-    t_current = nullptr;
-    g_run.progress->add(1, job.size);
+    write_file(job);
   }
   void send_command(WindowHandle, int32_t) override {}
 };
@@ -160,10 +168,7 @@ class OneThread : public WizardLink {
 class Enqueue : public WizardLink {
  public:
   void set_current_file(const char* path) override {
-    Job job;
-    job.destination = path;
-    job.source = source_of(path);
-    if (g_run.progress->shown()) job.size = look_up(job.source.c_str()).size;
+    Job job = job_of(path);
     Run& run = g_run;
     std::unique_lock<std::mutex> lock(run.mutex);
     if (run.stopping) {
@@ -191,11 +196,7 @@ void work() {
       // Taken in walk order, so the lines come out as with one thread.
       if (run.options.verbose) print_destination(job.destination.c_str());
     }
-    job.before = look_up(job.destination.c_str());
-    t_current = &job;
-    install_file(job.source.c_str(), job.destination.c_str(), static_cast<int32_t>(run.mode), 0);
-    t_current = nullptr;
-    run.progress->add(1, job.size);
+    write_file(job);
     std::lock_guard<std::mutex> lock(run.mutex);
     --run.busy;
     run.changed.notify_all();
