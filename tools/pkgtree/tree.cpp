@@ -1,15 +1,15 @@
 // compress, expand and copy on every core. The engine walks the tree as the
-// installer does and makes its folders (empty ones too); each file it
-// reports goes to a queue, and worker threads run the installer's own
-// per-file action on it. With one job the walk's thread writes each file
-// as it is reported, as the installer's walk does.
+// installer does and makes its folders (empty ones too); the files it
+// reports are then handed, largest first, to worker threads that run the
+// installer's own per-file action. With one job the walk's thread writes
+// each file as it is reported, as the installer's walk does.
 #include <sys/stat.h>
 
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,10 +39,15 @@ struct Run {
   std::string source_root, destination_root;
   Progress* progress = nullptr;
 
+  // -j N: every file of the walk, the order they are handed out in, and
+  // which are done.
+  std::vector<Job> jobs;
+  std::vector<std::size_t> order;
+  std::vector<char> done;
+  std::size_t next = 0, printed = 0, finished = 0;
+
   std::mutex mutex;
   std::condition_variable changed;
-  std::deque<Job> queue;
-  bool walk_done = false;
   bool stopping = false;
   int busy = 0;                  // workers inside an action and not failed
   std::string failure;           // the first message
@@ -134,7 +139,7 @@ Job job_of(const char* destination_path) {
   Job job;
   job.destination = destination_path;
   job.source = g_run.source_root + (destination_path + g_run.destination_root.size());
-  if (g_run.progress->shown()) job.size = look_up(job.source.c_str()).size;
+  if (g_run.progress->shown() || g_run.options.jobs > 1) job.size = look_up(job.source.c_str()).size;
   return job;
 }
 
@@ -164,41 +169,40 @@ class OneThread : public WizardLink {
   void send_command(WindowHandle, int32_t) override {}
 };
 
-// -j N: the engine's walk hands each file to the queue.
-class Enqueue : public WizardLink {
+// -j N: the engine's walk lists the files (and makes the folders) first.
+class Collect : public WizardLink {
  public:
-  void set_current_file(const char* path) override {
-    Job job = job_of(path);
-    Run& run = g_run;
-    std::unique_lock<std::mutex> lock(run.mutex);
-    if (run.stopping) {
-      lock.unlock();
-      end_after_failure();
-    }
-    run.queue.push_back(std::move(job));
-    run.changed.notify_one();
-  }
+  void set_current_file(const char* path) override { g_run.jobs.push_back(job_of(path)); }
   void send_command(WindowHandle, int32_t) override {}
 };
+
+// Largest first, so that no large file is left to one core at the end.
+void plan_order() {
+  Run& run = g_run;
+  run.order.resize(run.jobs.size());
+  for (std::size_t i = 0; i < run.order.size(); ++i) run.order[i] = i;
+  std::stable_sort(run.order.begin(), run.order.end(),
+                   [&](std::size_t a, std::size_t b) { return run.jobs[a].size > run.jobs[b].size; });
+  run.done.assign(run.jobs.size(), 0);
+}
 
 void work() {
   t_worker = true;
   Run& run = g_run;
-  for (;;) {
-    Job job;
-    {
-      std::unique_lock<std::mutex> lock(run.mutex);
-      run.changed.wait(lock, [&] { return run.stopping || !run.queue.empty() || run.walk_done; });
-      if (run.stopping || run.queue.empty()) return;
-      job = std::move(run.queue.front());
-      run.queue.pop_front();
-      ++run.busy;
-      // Taken in walk order, so the lines come out as with one thread.
-      if (run.options.verbose) print_destination(job.destination.c_str());
-    }
-    write_file(job);
-    std::lock_guard<std::mutex> lock(run.mutex);
+  std::unique_lock<std::mutex> lock(run.mutex);
+  while (!run.stopping && run.next < run.order.size()) {
+    std::size_t index = run.order[run.next++];
+    ++run.busy;
+    lock.unlock();
+    write_file(run.jobs[index]);
+    lock.lock();
     --run.busy;
+    ++run.finished;
+    run.done[index] = 1;
+    // A file's line comes when it and all before it in the walk are done:
+    // the lines of -j 1, in its order.
+    for (; run.printed < run.done.size() && run.done[run.printed]; ++run.printed)
+      if (run.options.verbose) print_destination(run.jobs[run.printed].destination.c_str());
     run.changed.notify_all();
   }
 }
@@ -265,7 +269,7 @@ bool list_tree(const char* root, TreeListing* listing, bool with_sizes) {
 int run_tree(CopyMode mode, const char* source, const char* destination, const Options& options) {
   static StopTheRun fatal;
   static OneThread one_thread;
-  static Enqueue enqueue;
+  static Collect collect;
   Run& run = g_run;
   run.mode = mode;
   run.options = options;
@@ -276,24 +280,26 @@ int run_tree(CopyMode mode, const char* source, const char* destination, const O
 
   EnginePorts ports = platform_engine_ports();
   ports.fatal = &fatal;
-  ports.wizard = options.jobs <= 1 ? static_cast<WizardLink*>(&one_thread) : &enqueue;
+  ports.wizard = options.jobs <= 1 ? static_cast<WizardLink*>(&one_thread) : &collect;
   engine_ports() = ports;
 
-  if (progress.shown()) {
-    TreeListing totals;
-    list_tree(source, &totals, true);
-    progress.start(totals.files.size(), totals.bytes);
-  }
   if (options.jobs <= 1) {
+    if (progress.shown()) {
+      TreeListing totals;
+      list_tree(source, &totals, true);
+      progress.start(totals.files.size(), totals.bytes);
+    }
     install_tree(source, destination, kWalkOnly, 1);
   } else {
-    std::vector<std::thread> workers;
-    for (unsigned i = 0; i < options.jobs; ++i) workers.emplace_back(work);
     install_tree(source, destination, kWalkOnly, 1);
+    plan_order();
+    uint64_t bytes = 0;
+    for (const Job& job : run.jobs) bytes += job.size;
+    progress.start(run.jobs.size(), bytes);
+    std::vector<std::thread> workers;
+    for (unsigned i = 0; i < options.jobs && i < run.jobs.size(); ++i) workers.emplace_back(work);
     std::unique_lock<std::mutex> lock(run.mutex);
-    run.walk_done = true;
-    run.changed.notify_all();
-    run.changed.wait(lock, [&] { return run.stopping || (run.queue.empty() && run.busy == 0); });
+    run.changed.wait(lock, [&] { return run.stopping || run.finished == run.jobs.size(); });
     if (run.stopping) {
       lock.unlock();
       end_after_failure();
