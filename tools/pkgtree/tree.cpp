@@ -5,11 +5,11 @@
 // each file as it is reported, as the installer's walk does.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <mutex>
 #include <string>
 #include <thread>
