@@ -30,6 +30,8 @@ double run_child(const std::vector<std::string>& argv) {
   auto start = std::chrono::steady_clock::now();
   pid_t child = fork();
   if (child == 0) {
+    // The programs' own summaries would only interleave with the figures.
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::_Exit(126);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
