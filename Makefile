@@ -4,7 +4,7 @@ JOBS  ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 300
 
-.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench demo clean
+.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench package demo clean
 
 test: deps native-test tsan-test win-test fuzz-test
 
@@ -22,7 +22,7 @@ native-test: native-build
 # ThreadSanitizer over the runs that start threads; only their programs are built.
 tsan-test: deps
 	cmake -S . -B $(BUILD)/tsan -DCMAKE_BUILD_TYPE=Debug -DSETUP_TSAN=ON >/dev/null
-	cmake --build $(BUILD)/tsan -j$(JOBS) --target shell_tests shell_run_tests faults_tests
+	cmake --build $(BUILD)/tsan -j$(JOBS) --target shell_tests shell_run_tests faults_tests pkgtree
 	scripts/tsan-test.sh $(BUILD)/tsan
 
 cross-deps:
@@ -65,11 +65,30 @@ bench: deps
 	scripts/bench-wine.sh $(BUILD)/win32-bench $(BUILD)/bench/bin/pkgtree $(BUILD)/bench/bench-data/plain \
 	  $(BUILD)/bench/bench-data/package $(BUILD)/bench/wine
 
-# The installer on the bundled demo package, under Wine (see README.md).
+# A package ready to ship (README.md, "Making and shipping a package"): the
+# optimised setup.exe and pkgtree, PLAIN compressed into OUT/source on every
+# core, env and inf beside it, then verified and checked.
+package: deps
+	@if [ -z "$(PLAIN)" ] || [ -z "$(ENV)" ] || [ -z "$(INF)" ] || [ -z "$(OUT)" ]; then \
+	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR" >&2; exit 2; fi
+	@scripts/install-cross-deps.sh $(BUILD)/win32-release
+	cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF >/dev/null
+	cmake --build $(BUILD)/release -j$(JOBS) --target pkgtree
+	cmake -S . -B $(BUILD)/win32-release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DSETUP_BUILD_TESTS=OFF >/dev/null
+	cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup
+	scripts/make-package.sh $(BUILD)/release/bin/pkgtree $(BUILD)/win32-release/bin/setup.exe \
+	  "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
+
+# The installer on the bundled demo package, under Wine (see README.md); the
+# package is made by `make package`, as a maintainer makes one.
 demo: cross-deps native-build
 	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Debug \
 	  -DSETUP_NATIVE_PKGTREE=$(abspath $(BUILD)/native/bin/pkgtree) >/dev/null
-	cmake --build $(BUILD)/win32 -j$(JOBS) --target demo_package robot progman_standin
+	cmake --build $(BUILD)/win32 -j$(JOBS) --target demo_gcc robot progman_standin
+	tests/e2e/make-demo-package.sh --layout $(BUILD)/win32/bin/demo_gcc.exe $(BUILD)/win32/demo
+	$(MAKE) --no-print-directory package PLAIN=$(BUILD)/win32/demo/plain ENV=$(BUILD)/win32/demo/env \
+	  INF=$(BUILD)/win32/demo/inf OUT=$(BUILD)/win32/demo/package
 	scripts/demo.sh $(BUILD)/win32
 
 clean:

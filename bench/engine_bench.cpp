@@ -57,9 +57,11 @@ void pure_decode(const std::string& package) {
   if (total == 0) std::exit(3);
 }
 
-// The maintainer's tool itself, as a user runs it.
+// The maintainer's tool itself, as a user runs it, on one thread as the
+// installer's loader and the decode here.
 void program_expand(const std::string& pkgtree, const std::string& package, const std::string& destination) {
-  execl(pkgtree.c_str(), pkgtree.c_str(), "expand", package.c_str(), destination.c_str(), static_cast<char*>(nullptr));
+  execl(pkgtree.c_str(), pkgtree.c_str(), "-j", "1", "expand", package.c_str(), destination.c_str(),
+        static_cast<char*>(nullptr));
   std::_Exit(4);
 }
 
@@ -141,7 +143,7 @@ int main(int argc, char** argv) {
   double me = median(engine), md = median(decode);
   std::printf("files: %ld, packed %.1f MiB, plain %.1f MiB, runs: %d\n", files, packed / 1048576.0,
               plain / 1048576.0, runs);
-  std::string what = pkgtree.empty() ? "engine expand (files written)" : "pkgtree expand (files written)";
+  std::string what = pkgtree.empty() ? "engine expand (files written)" : "pkgtree -j 1 expand (written)";
   std::printf("%-31s median %.3f s, %.0f files/s, peak %ld KiB\n", (what + ":").c_str(), me, files / me,
               engine_peak);
   std::printf("%-31s median %.3f s, %.0f files/s, peak %ld KiB\n", "pure decode (into memory):", md,

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The installer against the alternatives under Wine, on one payload:
 # setup.exe driven by the robot (the Install click to the Finish button),
-# pkgtree.exe expand (the same engine without a window) and a solid bzip2
-# installer made by makensis from the same plain tree, run silently.
+# pkgtree.exe -j 1 expand (the same engine on one thread, no window) and a
+# solid bzip2 installer made by makensis from the same plain tree, run silently.
 # Then setup.exe on a tree of 10 000 small files: the per-file repaint.
 #
 #   scripts/bench-wine.sh WIN32_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS]
@@ -182,7 +182,7 @@ bench_payload() {
   files=$(find "$plain" -type f | wc -l)
   echo "Wine $(wine --version 2>/dev/null), payload $plain: $files files, $(du -sm "$plain" | cut -f1) MiB plain, $(du -smL "$source_tree" | cut -f1) MiB packed, $runs runs each"
   echo "  setup.exe:   cd $package && wine setup.exe; robot.exe window:nv_gfortran click:1 wait:5 settext:4:C:\\bench\\setup-N clock click:5 wait:7 clock click:7 gone"
-  echo "  pkgtree.exe: cd $package && wine $tools/pkgtree.exe expand .\\source C:\\bench\\pkgtree-N"
+  echo "  pkgtree.exe: cd $package && wine $tools/pkgtree.exe -j 1 expand .\\source C:\\bench\\pkgtree-N"
   echo "  NSIS:        wine $nsis_exe /S /D=C:\\bench\\nsis-N"
   echo "  start-up:    wine $tools/pkgtree.exe   (no arguments: the cost of starting a Wine process)"
 
@@ -192,7 +192,7 @@ bench_payload() {
     # order; nothing is deleted between runs (see settle).
     run_setup "$package" "C:\\bench\\setup-$run" "$work/runs/setup-$run" >>"$work/setup.times"
     check_tree "$drive_c/bench/setup-$run" setup.exe
-    run_timed "$work/runs/pkgtree-$run" "$package" "$tools/pkgtree.exe" expand '.\source' "C:\\bench\\pkgtree-$run" \
+    run_timed "$work/runs/pkgtree-$run" "$package" "$tools/pkgtree.exe" -j 1 expand '.\source' "C:\\bench\\pkgtree-$run" \
       >>"$work/pkgtree.times"
     check_tree "$drive_c/bench/pkgtree-$run" pkgtree.exe
     run_timed "$work/runs/nsis-$run" "$work/nsis" "$nsis_exe" /S "/D=C:\\bench\\nsis-$run" >>"$work/nsis.times"
@@ -233,14 +233,14 @@ bench_small() {
   for run in $(seq "$runs"); do
     run_setup "$small/package" "C:\\bench\\small-setup-$run" "$work/runs/small-setup-$run" >>"$work/small-setup.times"
     check_tree "$drive_c/bench/small-setup-$run" setup.exe "$small/plain"
-    run_timed "$work/runs/small-pkgtree-$run" "$small/package" "$tools/pkgtree.exe" expand '.\source' "C:\\bench\\small-pkgtree-$run" \
+    run_timed "$work/runs/small-pkgtree-$run" "$small/package" "$tools/pkgtree.exe" -j 1 expand '.\source' "C:\\bench\\small-pkgtree-$run" \
       >>"$work/small-pkgtree.times"
     run_timed "$work/runs/startup-small-$run" "$small/package" "$tools/pkgtree.exe" >>"$work/startup.times"
   done
   check_tree "$drive_c/bench/small-pkgtree-$runs" pkgtree.exe "$small/plain"
   small_setup=$(col small-setup 1) small_pkgtree=$(col small-pkgtree 1) startup_s=$(col startup 1)
   small_net=$(awk -v a="$small_pkgtree" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
-  echo "small files: $small_files files of under 100 bytes, setup.exe (same robot steps) into C:\\bench\\small-setup-N, pkgtree.exe expand into C:\\bench\\small-pkgtree-N"
+  echo "small files: $small_files files of under 100 bytes, setup.exe (same robot steps) into C:\\bench\\small-setup-N, pkgtree.exe -j 1 expand into C:\\bench\\small-pkgtree-N"
   echo "  setup.exe $(fmt "$small_setup") s = $(awk -v n="$small_files" -v t="$small_setup" 'BEGIN { printf "%.0f", n / t }') files/s; pkgtree.exe $small_net s without start-up = $(awk -v n="$small_files" -v t="$small_net" 'BEGIN { printf "%.0f", n / t }') files/s; ratio $(ratio "$small_setup" "$small_net")"
 }
 

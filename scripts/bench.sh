@@ -2,7 +2,8 @@
 # The native half of the bench: makes the payload, a real GCC package (the
 # i686 MinGW-w64 cross toolchain of this machine as one plain tree, symbolic
 # links made into files), packs it with pkgtree, then times `pkgtree expand`
-# against the pure libbzip2 decode of the same files into memory.
+# against the pure libbzip2 decode of the same files into memory, and
+# pkgtree compress, expand and verify on one core against all of them.
 #   scripts/bench.sh BUILD_DIR [TREE]
 # With TREE, that tree is the payload instead. Leaves BUILD_DIR/bench-data/plain
 # and BUILD_DIR/bench-data/package for scripts/bench-wine.sh.
@@ -38,5 +39,7 @@ if [ ! -f "$work/package.done" ] || [ "$(cat "$work/package.done")" != "$what" ]
   echo "$what" >"$work/package.done"
 fi
 echo "native: $build/bin/engine_bench $work/package $work/expanded 5 $build/bin/pkgtree"
-echo "  (run N: $build/bin/pkgtree expand $work/package $work/expanded/run-N, then every file decoded by BZ2_bzread into memory)"
+echo "  (run N: $build/bin/pkgtree -j 1 expand $work/package $work/expanded/run-N, then every file decoded by BZ2_bzread into memory)"
 "$build/bin/engine_bench" "$work/package" "$work/expanded" 5 "$build/bin/pkgtree"
+echo "native: $build/bin/pkgtree_bench $build/bin/pkgtree $work/plain $work/package $work/jobs ${SETUP_BENCH_PKGTREE_RUNS:-3}"
+"$build/bin/pkgtree_bench" "$build/bin/pkgtree" "$work/plain" "$work/package" "$work/jobs" "${SETUP_BENCH_PKGTREE_RUNS:-3}"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the tests that start threads (whole native runs of setup: UI thread,
 # loader, animator, script reader and stand-in group server; the status line
-# and bar guards; the fault runs) from a ThreadSanitizer build. Every report,
+# and bar guards; the fault runs; pkgtree's workers, its progress line and
+# its stop after a failure) from a ThreadSanitizer build. Every report,
 # from the test programs or from the setup processes they start, lands in
 # one folder: any report fails the stage, whatever the test itself checked.
 #   scripts/tsan-test.sh TSAN_BUILD_DIR
@@ -21,6 +22,14 @@ for t in shell_tests shell_run_tests faults_tests; do
     failures=$((failures + 1))
   fi
 done
+here=$(cd "$(dirname "$0")" && pwd)
+if bash "$here/../tests/engine/pkgtree_test.sh" "$build/bin/pkgtree" > "$build/pkgtree_cli.log" 2>&1; then
+  echo "pkgtree_cli: $(grep -c '^ok:' "$build/pkgtree_cli.log") checks on several jobs, passed"
+else
+  echo "pkgtree_cli: FAILED; log:"
+  tail -40 "$build/pkgtree_cli.log"
+  failures=$((failures + 1))
+fi
 if compgen -G "$reports/report*" > /dev/null; then
   echo "ThreadSanitizer reports:"
   cat "$reports"/report*

@@ -136,28 +136,31 @@ bool build_value(const char* value_line, const char* installation_folder, char* 
   return true;
 }
 
-bool read_env_table(std::FILE* file, const char* installation_folder, EnvTable* table) {
+const char* parse_env_table(std::FILE* file, const char* installation_folder, EnvTable* table,
+                            int32_t* error_line) {
   SettingsLineReader reader;
   char line[kEnvLineBufferSize];
   // Lines after the 32nd block are checked here; a "::" closing them is an error.
   char spare_name[kEnvTextSize], spare_value[kEnvTextSize];
   uint32_t spare_type = 0;
   int32_t line_in_block = 0;
+  int32_t line_number = 0;
+  if (error_line != nullptr) *error_line = 0;
   table->count = 0;
   for (int32_t length; (length = read_line(reader, file, line, kEnvLineBufferSize)) != -1;) {
+    ++line_number;
+    if (error_line != nullptr) *error_line = line_number;
     // The reader stores the start of an overlong line, enough to know a
     // comment, which is skipped whatever its length; the limit is for the
     // lines that are kept.
     if (line[0] == '#') continue;
     if (length > kEnvLineBufferSize - 1) {
-      say(kBadFormat);
-      return false;
+      return kBadFormat;
     }
     if (std::strcmp(line, "::") == 0) {
       // A block closed before its three lines, or a 33rd block.
       if (line_in_block != 3 || table->count == kMaxVariables) {
-        say(kBadFormat);
-        return false;
+        return kBadFormat;
       }
       ++table->count;
       line_in_block = 0;
@@ -177,23 +180,27 @@ bool read_env_table(std::FILE* file, const char* installation_folder, EnvTable* 
         } else if (std::strcmp(line, "REG_SZ") == 0) {
           *type = kRegSz;
         } else {
-          say(kBadType);
-          return false;
+          return kBadType;
         }
         break;
       case 2:
         if (!build_value(line, installation_folder, value, kEnvTextSize)) {
-          say(kBadFormat);
-          return false;
+          return kBadFormat;
         }
         break;
       default:
-        say(kBadFormat);
-        return false;
+        return kBadFormat;
     }
     ++line_in_block;
   }
-  return true;
+  if (error_line != nullptr) *error_line = 0;
+  return nullptr;
+}
+
+bool read_env_table(std::FILE* file, const char* installation_folder, EnvTable* table) {
+  const char* message = parse_env_table(file, installation_folder, table, nullptr);
+  if (message != nullptr) say(message);
+  return message == nullptr;
 }
 
 int write_environment_key(int32_t count, RegistryRoot root, const char* key_path,

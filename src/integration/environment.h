@@ -26,6 +26,10 @@ int configure_environment(const char* installation_folder);
 // Parses an open "env" file into `table` (its count: the blocks closed by
 // "::"). Prints the format message and returns false on a format error.
 bool read_env_table(std::FILE* file, const char* installation_folder, EnvTable* table);
+// The same without printing: nullptr when well formed, else the format
+// message, with *error_line the line of the file (from 1) that gave it.
+const char* parse_env_table(std::FILE* file, const char* installation_folder, EnvTable* table,
+                            int32_t* error_line);
 
 // Builds a variable's value from its value line: each item prefixed with the
 // folder, joined by ';'. False when it would not fit `size` bytes.

@@ -32,10 +32,14 @@ case "$mode" in
     cat "$work/out.txt"
     check "bench.sh ended with status 0" '[ $rc -eq 0 ]'
     check "it counted the 23 files of the tree" 'grep -q "^files: 23, " "$work/out.txt"'
-    check "it printed the command it measured" 'grep -q "pkgtree expand .*/bench-data/package .*/run-N" "$work/out.txt"'
+    check "it printed the command it measured" 'grep -q "pkgtree -j 1 expand .*/bench-data/package .*/run-N" "$work/out.txt"'
     check "both medians are there" \
-      'positive "$(number "pkgtree expand (files written): *median")" && positive "$(number "pure decode (into memory): *median")"'
+      'positive "$(number "pkgtree -j 1 expand (written): *median")" && positive "$(number "pure decode (into memory): *median")"'
     check "the ratio is printed with its target" 'positive "$(number "ratio pkgtree \/ pure decode:")" && grep -q "target <= 1.10" "$work/out.txt"'
+    check "pkgtree on one core and on all: identical packages, the expanded tree, verify against the decode" \
+      'grep -q "packages identical to each other and to the bench package: yes" "$work/out.txt" &&
+       grep -q "tree as the plain one: yes" "$work/out.txt" && positive "$(number "verify median")" &&
+       positive "$(number "pure decode median")"'
     check "the package holds one stream per file" '[ "$(find "$build/bench-data/package" -type f | wc -l)" -eq 23 ]'
     check "the expanded copies are gone" '[ ! -e "$build/bench-data/expanded" ]'
     ;;

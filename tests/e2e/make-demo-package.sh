@@ -2,11 +2,19 @@
 # Makes the demo package folder: its source tree, env and inf (the build
 # puts setup.exe beside them).
 #   make-demo-package.sh PKGTREE DEMO_GCC_EXE OUT_DIR
+#   make-demo-package.sh --layout DEMO_GCC_EXE OUT_DIR
 # OUT_DIR/plain is the tree as it must come out; OUT_DIR/package is what a
 # user receives: setup.exe, source (made by pkgtree compress), env and inf.
+# With --layout only OUT_DIR/plain, OUT_DIR/env and OUT_DIR/inf are made,
+# for `make package` to make the package of.
 set -euo pipefail
 pkgtree=$1 gcc=$2 out=$3
-[ -x "$pkgtree" ] || { echo "make-demo-package: no native pkgtree at '$pkgtree'" >&2; exit 1; }
+if [ "$pkgtree" = --layout ]; then
+  settings=$out
+else
+  settings=$out/package
+  [ -x "$pkgtree" ] || { echo "make-demo-package: no native pkgtree at '$pkgtree'" >&2; exit 1; }
+fi
 
 rm -rf "$out/plain" "$out/package"
 plain=$out/plain
@@ -19,9 +27,9 @@ for lib in /usr/lib/gcc/i686-w64-mingw32/*/libgcc.a; do cp "$lib" "$plain/lib/gc
 cat /usr/lib/gcc/i686-w64-mingw32/*/libstdc++.a > "$plain/lib/libbig.a" 2>/dev/null || head -c 8000000 /dev/zero > "$plain/lib/libbig.a"
 cp -r /usr/share/mingw-w64/include/. "$plain/include/" 2>/dev/null || cp -r /usr/i686-w64-mingw32/include/. "$plain/include/"
 
-mkdir -p "$out/package"
-"$pkgtree" compress "$plain" "$out/package/source"
-cat > "$out/package/env" <<'ENV'
+mkdir -p "$settings"
+[ "$pkgtree" = --layout ] || "$pkgtree" compress "$plain" "$out/package/source"
+cat > "$settings/env" <<'ENV'
 # Environment of the demo package: folders relative to the installation folder.
 PATH
 REG_EXPAND_SZ
@@ -32,11 +40,11 @@ REG_SZ
 \lib;\lib\gcc\i686-w64-mingw32\12
 ::
 ENV
-cat > "$out/package/inf" <<'INF'
+cat > "$settings/inf" <<'INF'
 GCC Demo
 ::
 $\bin\gcc.exe,GCC Demo Compiler
 ::
 GCC Demo
 INF
-echo "demo package: $out/package ($(find "$plain" -type f | wc -l) files)"
+echo "demo package: $settings ($(find "$plain" -type f | wc -l) files)"

@@ -1,61 +1,72 @@
-// pkgtree: makes and checks package trees with the installer's own engine.
+// pkgtree: makes and checks package trees with the installer's own engine
+// and readers.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
-#include "engine/engine.h"
-#include "platform/platform.h"
+#include "pkgtree.h"
 
 namespace {
 
-const char kUsage[] = "usage: pkgtree [-v] compress|expand|copy SOURCE DESTINATION\n";
+const char kUsage[] =
+    "usage: pkgtree [-v] [-q] [-j N] compress|expand|copy SOURCE DESTINATION\n"
+    "       pkgtree [-q] [-j N] verify PACKAGE_SOURCE [PLAIN_TREE]\n"
+    "       pkgtree check PACKAGE_DIR [FOLDER]\n";
 
-// Unlike the installer, a maintainer's tool must say it failed.
-class ExitOneReporter : public FatalReporter {
- public:
-  void fail(const char* text, const char* caption) override {
-    std::fprintf(stderr, "pkgtree: %s: %s\n", caption, text);
-    std::exit(1);
-  }
-};
+const char kDefaultFolder[] = "c:\\program files\\gcc";
 
-class PathPrinter : public WizardLink {
- public:
-  void set_current_file(const char* path) override {
-    char native[4096];
-    std::puts(native_path(path, native, sizeof native) ? native : path);
-  }
-  void send_command(WindowHandle, int32_t) override {}
-};
+int usage() {
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+bool parse_jobs(const char* text, unsigned* jobs) {
+  char* end = nullptr;
+  long n = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || n < 1 || n > 1024) return false;
+  *jobs = static_cast<unsigned>(n);
+  return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int first = 1;
-  int report = 0;
-  if (argc > 1 && std::strcmp(argv[1], "-v") == 0) {
-    report = 1;
-    first = 2;
+  Options options;
+  unsigned cores = std::thread::hardware_concurrency();
+  options.jobs = cores > 0 ? cores : 1;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    const char* option = argv[i];
+    if (std::strcmp(option, "-v") == 0) {
+      options.verbose = true;
+    } else if (std::strcmp(option, "-q") == 0) {
+      options.quiet = true;
+    } else if (std::strcmp(option, "-j") == 0) {
+      if (i + 1 >= argc || !parse_jobs(argv[++i], &options.jobs)) return usage();
+    } else if (std::strncmp(option, "-j", 2) == 0) {
+      if (!parse_jobs(option + 2, &options.jobs)) return usage();
+    } else {
+      return usage();
+    }
   }
-  if (argc - first != 3) {
-    std::fputs(kUsage, stderr);
-    return 2;
+  if (i >= argc) return usage();
+  const char* verb = argv[i];
+  int operands = argc - i - 1;
+  char** operand = argv + i + 1;
+  if (std::strcmp(verb, "verify") == 0) {
+    if (operands < 1 || operands > 2 || options.verbose) return usage();
+    return run_verify(operand[0], operands == 2 ? operand[1] : nullptr, options);
   }
-  const char* action = argv[first];
+  if (std::strcmp(verb, "check") == 0) {
+    if (operands < 1 || operands > 2 || options.verbose) return usage();
+    return run_check(operand[0], operands == 2 ? operand[1] : kDefaultFolder);
+  }
   CopyMode mode;
-  if (std::strcmp(action, "compress") == 0) mode = CopyMode::Compress;
-  else if (std::strcmp(action, "expand") == 0) mode = CopyMode::Expand;
-  else if (std::strcmp(action, "copy") == 0) mode = CopyMode::Copy;
-  else {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  static ExitOneReporter fatal;
-  static PathPrinter printer;
-  EnginePorts ports = platform_engine_ports();
-  ports.fatal = &fatal;
-  ports.wizard = &printer;
-  engine_ports() = ports;
-  install_tree(argv[first + 1], argv[first + 2], static_cast<int32_t>(mode), report);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  if (std::strcmp(verb, "compress") == 0) mode = CopyMode::Compress;
+  else if (std::strcmp(verb, "expand") == 0) mode = CopyMode::Expand;
+  else if (std::strcmp(verb, "copy") == 0) mode = CopyMode::Copy;
+  else return usage();
+  if (operands != 2) return usage();
+  return run_tree(mode, operand[0], operand[1], options);
 }

@@ -1,0 +1,313 @@
+// compress, expand and copy on every core. The engine walks the tree as the
+// installer does and makes its folders (empty ones too); the files it
+// reports are then handed, largest first, to worker threads that run the
+// installer's own per-file action. With one job the walk's thread writes
+// each file as it is reported, as the installer's walk does.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine.h"
+#include "platform/platform.h"
+#include "pkgtree.h"
+#include "progress.h"
+
+namespace {
+
+// A copy mode outside the three makes the engine walk the tree, make its
+// folders and report each file without writing it.
+constexpr int32_t kWalkOnly = 3;
+
+struct Job {
+  std::string source, destination;
+  uint64_t size = 0;
+  Entry before;  // the destination as it was before the action
+};
+
+// One run's shared state. The failure path reads it from any thread.
+struct Run {
+  CopyMode mode = CopyMode::Copy;
+  Options options;
+  std::string source_root, destination_root;
+  Progress* progress = nullptr;
+
+  // -j N: every file of the walk, the order they are handed out in, and
+  // which are done.
+  std::vector<Job> jobs;
+  std::vector<std::size_t> order;
+  std::vector<char> done;
+  std::size_t next = 0, printed = 0, finished = 0;
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stopping = false;
+  int busy = 0;                  // workers inside an action and not failed
+  std::string failure;           // the first message
+  std::vector<Job> failed_jobs;  // their destinations may hold half a file
+};
+
+Run g_run;
+// The file this thread is writing, for the failure path.
+thread_local Job* t_current = nullptr;
+thread_local bool t_worker = false;
+
+bool same_entry(const Entry& a, const Entry& b) {
+  return a.exists == b.exists && a.size == b.size && a.change_stamp == b.change_stamp &&
+         a.identity == b.identity;
+}
+
+// A destination the failed action changed holds part of a file at best; one
+// it never touched (a read-only file it could not open) is left as it was.
+void remove_if_changed(const Job& job) {
+  Entry now = look_up(job.destination.c_str());
+  if (!now.exists || now.folder || same_entry(now, job.before)) return;
+  std::remove(shown_path(job.destination.c_str()).c_str());
+}
+
+bool names(const std::string& text, const std::string& path) {
+  // A long message keeps the end of its path; the last characters say it.
+  std::size_t tail = path.size() < 40 ? path.size() : 40;
+  return !path.empty() && text.find(path.substr(path.size() - tail)) != std::string::npos;
+}
+
+// "pkgtree: TEXT", with the caption only where it is more than "Error" (a
+// path, for a folder that cannot be made) and the file named when the
+// installer's text does not name it.
+std::string compose_failure(const char* text, const char* caption, const Job* job) {
+  std::string message = "pkgtree: ";
+  if (std::strcmp(caption, "Error") != 0) message += shown_path(caption) + ": ";
+  std::string shown = shown_path(text);
+  if (job != nullptr && !names(shown, shown_path(job->source.c_str())) &&
+      !names(shown, shown_path(job->destination.c_str()))) {
+    bool about_destination = std::strstr(text, "destination") != nullptr;
+    message += shown_path((about_destination ? job->destination : job->source).c_str()) + ": ";
+  }
+  return message + shown;
+}
+
+// On the main thread: no new file is started, the files under way are
+// finished whole, the failed ones are removed, then the message, status 1.
+[[noreturn]] void end_after_failure() {
+  Run& run = g_run;
+  std::unique_lock<std::mutex> lock(run.mutex);
+  run.stopping = true;
+  run.changed.notify_all();
+  run.changed.wait(lock, [&] { return run.busy == 0; });
+  for (const Job& job : run.failed_jobs) remove_if_changed(job);
+  std::string failure = run.failure;
+  lock.unlock();
+  if (run.progress != nullptr) run.progress->finish(false);
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", failure.c_str());
+  std::fflush(stderr);
+  // Failed workers wait inside the engine, which they must not re-enter:
+  // the process ends without running destructors under their feet.
+  std::_Exit(1);
+}
+
+// The engine's failures end here. A worker records its failure and waits
+// for the end; the main thread ends the run.
+class StopTheRun : public FatalReporter {
+ public:
+  void fail(const char* text, const char* caption) override {
+    Run& run = g_run;
+    std::unique_lock<std::mutex> lock(run.mutex);
+    if (run.failure.empty()) run.failure = compose_failure(text, caption, t_current);
+    if (t_current != nullptr) run.failed_jobs.push_back(*t_current);
+    run.stopping = true;
+    if (!t_worker) {
+      lock.unlock();
+      end_after_failure();
+    }
+    --run.busy;
+    run.changed.notify_all();
+    for (;;) run.changed.wait(lock);
+  }
+};
+
+// The walk reports destinations; the source is the same path under the
+// source root.
+Job job_of(const char* destination_path) {
+  Job job;
+  job.destination = destination_path;
+  job.source = g_run.source_root + (destination_path + g_run.destination_root.size());
+  if (g_run.progress->shown() || g_run.options.jobs > 1) job.size = look_up(job.source.c_str()).size;
+  return job;
+}
+
+// The installer's own action on one file, known to the failure path.
+void write_file(Job& job) {
+  job.before = look_up(job.destination.c_str());
+  t_current = &job;
+  install_file(job.source.c_str(), job.destination.c_str(), static_cast<int32_t>(g_run.mode), 0);
+  t_current = nullptr;
+  g_run.progress->add(1, job.size);
+}
+
+void print_destination(const char* destination_path) {
+  std::string shown = shown_path(destination_path);
+  g_run.progress->print_line(shown.c_str());
+}
+
+// -j 1: each file is written as the walk reports it, on the walk's own
+// thread, in the order and with the steps of the installer's walk.
+class OneThread : public WizardLink {
+ public:
+  void set_current_file(const char* path) override {
+    Job job = job_of(path);
+    if (g_run.options.verbose) print_destination(path);
+    write_file(job);
+  }
+  void send_command(WindowHandle, int32_t) override {}
+};
+
+// -j N: the engine's walk lists the files (and makes the folders) first.
+class Collect : public WizardLink {
+ public:
+  void set_current_file(const char* path) override { g_run.jobs.push_back(job_of(path)); }
+  void send_command(WindowHandle, int32_t) override {}
+};
+
+// Largest first, so that no large file is left to one core at the end.
+void plan_order() {
+  Run& run = g_run;
+  run.order.resize(run.jobs.size());
+  for (std::size_t i = 0; i < run.order.size(); ++i) run.order[i] = i;
+  std::stable_sort(run.order.begin(), run.order.end(),
+                   [&](std::size_t a, std::size_t b) { return run.jobs[a].size > run.jobs[b].size; });
+  run.done.assign(run.jobs.size(), 0);
+}
+
+void work() {
+  t_worker = true;
+  Run& run = g_run;
+  std::unique_lock<std::mutex> lock(run.mutex);
+  while (!run.stopping && run.next < run.order.size()) {
+    std::size_t index = run.order[run.next++];
+    ++run.busy;
+    lock.unlock();
+    write_file(run.jobs[index]);
+    lock.lock();
+    --run.busy;
+    ++run.finished;
+    run.done[index] = 1;
+    // A file's line comes when it and all before it in the walk are done:
+    // the lines of -j 1, in its order.
+    for (; run.printed < run.done.size() && run.done[run.printed]; ++run.printed)
+      if (run.options.verbose) print_destination(run.jobs[run.printed].destination.c_str());
+    run.changed.notify_all();
+  }
+}
+
+}  // namespace
+
+std::string shown_path(const char* engine_path) {
+  std::string out(std::strlen(engine_path) + 1, '\0');
+  if (!native_path(engine_path, out.data(), out.size())) return engine_path;
+  out.resize(std::strlen(out.c_str()));
+  return out;
+}
+
+Entry look_up(const char* path) {
+  Entry entry;
+  struct stat st;
+  if (stat(shown_path(path).c_str(), &st) != 0) return entry;
+  entry.exists = true;
+  entry.folder = S_ISDIR(st.st_mode);
+  entry.size = static_cast<uint64_t>(st.st_size);
+#ifdef _WIN32
+  entry.change_stamp = static_cast<uint64_t>(st.st_mtime);
+#else
+  entry.change_stamp = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ULL +
+                       static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  entry.identity = static_cast<uint64_t>(st.st_ino);
+#endif
+  return entry;
+}
+
+namespace {
+
+void list_folder(const std::string& root, const std::string& relative, TreeListing* listing,
+                 bool with_sizes) {
+  DirectoryLister& lister = *engine_ports().lister;
+  std::string folder = relative.empty() ? root : root + "\\" + relative;
+  std::string pattern = folder + "\\*";
+  FindRecord record;
+  SearchHandle search = lister.find_first(pattern.c_str(), &record);
+  if (search == nullptr) return;
+  do {
+    if (std::strcmp(record.name, ".") == 0 || std::strcmp(record.name, "..") == 0) continue;
+    std::string path = relative.empty() ? std::string(record.name) : relative + "\\" + record.name;
+    if ((record.attributes & kAttributeDirectory) != 0) {
+      listing->folders.push_back(path);
+      list_folder(root, path, listing, with_sizes);
+    } else {
+      listing->files.push_back(path);
+      if (with_sizes) listing->bytes += look_up((root + "\\" + path).c_str()).size;
+    }
+  } while (lister.find_next(search, &record));
+  lister.find_close(search);
+}
+
+}  // namespace
+
+bool list_tree(const char* root, TreeListing* listing, bool with_sizes) {
+  Entry entry = look_up(root);
+  if (!entry.exists || !entry.folder) return false;
+  list_folder(root, "", listing, with_sizes);
+  return true;
+}
+
+int run_tree(CopyMode mode, const char* source, const char* destination, const Options& options) {
+  static StopTheRun fatal;
+  static OneThread one_thread;
+  static Collect collect;
+  Run& run = g_run;
+  run.mode = mode;
+  run.options = options;
+  run.source_root = source;
+  run.destination_root = destination;
+  Progress progress(!options.quiet);
+  run.progress = &progress;
+
+  EnginePorts ports = platform_engine_ports();
+  ports.fatal = &fatal;
+  ports.wizard = options.jobs <= 1 ? static_cast<WizardLink*>(&one_thread) : &collect;
+  engine_ports() = ports;
+
+  if (options.jobs <= 1) {
+    if (progress.shown()) {
+      TreeListing totals;
+      list_tree(source, &totals, true);
+      progress.start(totals.files.size(), totals.bytes);
+    }
+    install_tree(source, destination, kWalkOnly, 1);
+  } else {
+    install_tree(source, destination, kWalkOnly, 1);
+    plan_order();
+    uint64_t bytes = 0;
+    for (const Job& job : run.jobs) bytes += job.size;
+    progress.start(run.jobs.size(), bytes);
+    std::vector<std::thread> workers;
+    for (unsigned i = 0; i < options.jobs && i < run.jobs.size(); ++i) workers.emplace_back(work);
+    std::unique_lock<std::mutex> lock(run.mutex);
+    run.changed.wait(lock, [&] { return run.stopping || run.finished == run.jobs.size(); });
+    if (run.stopping) {
+      lock.unlock();
+      end_after_failure();
+    }
+    lock.unlock();
+    for (std::thread& worker : workers) worker.join();
+  }
+  progress.finish(true);
+  run.progress = nullptr;
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
