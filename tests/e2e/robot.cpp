@@ -73,6 +73,13 @@ void wait_for(const std::string& what, F ready) {
   }
 }
 
+// Paints the window has pending are done before the robot goes on (its
+// thread paints them while this waits), so that a screenshot shows them.
+void flush_paint() {
+  if (main_window != nullptr && IsWindow(main_window))
+    RedrawWindow(main_window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
 // A robot run may start after an earlier one found the window: find it again.
 void find_main_window() {
   if (main_window != nullptr) return;
@@ -183,6 +190,7 @@ void step(const std::string& s) {
     DWORD_PTR answer = 0;
     if (SendMessageTimeoutA(main_window, WM_NULL, 0, 0, SMTO_NORMAL, timeout_ms, &answer) == 0)
       give_up("window " + rest + " does not answer");
+    flush_paint();
   } else if (verb == "wait") {
     control(id);
   } else if (verb == "click") {
@@ -249,5 +257,6 @@ int main(int argc, char** argv) {
   if (poll_ms == 0) poll_ms = 1;
   if (const char* e = std::getenv("SETUP_ROBOT_ENDED"); e != nullptr && *e != '\0') ended_file = e;
   for (int i = 1; i < argc; ++i) step(argv[i]);
+  flush_paint();
   return 0;
 }
