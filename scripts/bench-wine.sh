@@ -31,6 +31,8 @@ tools=$win32/bin
 for exe in setup pkgtree robot progman_standin; do
   [ -f "$tools/$exe.exe" ] || { echo "bench-wine: no $tools/$exe.exe" >&2; exit 1; }
 done
+# Peak memory comes from GNU time, not the shell's keyword.
+[ -x /usr/bin/time ] || { echo "bench-wine: GNU time (/usr/bin/time) is not installed (scripts/install-cross-deps.sh installs time)" >&2; exit 1; }
 
 
 # SETUP_BENCH_WINE_DIR names a Wine bench already running (a test run's) to
@@ -103,15 +105,16 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 run_setup() {  # PACKAGE_DIR FOLDER CASE_DIR
   local package=$1 folder=$2 case=$3
   mkdir -p "$case"
-  ( cd "$package" && exec /usr/bin/time -f '%M' -o "$case/time.txt" \
+  rm -f "$case/setup.ended"
+  ( cd "$package" && exec "$here/run-watched.sh" "$case/setup.ended" /usr/bin/time -f '%M' -o "$case/time.txt" \
       timeout --kill-after=5 900 wine setup.exe ) </dev/null >"$case/setup.out" 2>"$case/setup.err" &
   local runner=$!
-  SETUP_ROBOT_TIMEOUT_MS=900000 SETUP_ROBOT_POLL_MS=5 \
+  SETUP_ROBOT_TIMEOUT_MS=900000 SETUP_ROBOT_POLL_MS=5 SETUP_ROBOT_ENDED=$(winepath -w "$case/setup.ended") \
     wine "$tools/robot.exe" window:nv_gfortran click:1 wait:5 "settext:4:$folder" \
     clock click:5 wait:7 clock click:7 gone </dev/null >"$case/robot.part" 2>&1 || {
     kill "$runner" 2>/dev/null || true
     wait "$runner" 2>/dev/null || true
-    echo "bench-wine: the robot failed; see $case/robot.part" >&2
+    echo "bench-wine: the robot failed: $(tr -d '\r' <"$case/robot.part" | tail -n1); setup.exe: $(cat "$case/setup.err" "$case/setup.out" | grep -m1 . || echo "no message"); see $case" >&2
     return 1
   }
   wait "$runner" || { echo "bench-wine: setup.exe failed; see $case" >&2; return 1; }

@@ -3,11 +3,15 @@
 #   scripts/demo.sh WIN32_BUILD_DIR
 # With a DISPLAY, you drive the wizard yourself. Without one, it runs on the
 # bench's private X server and the robot presses Accept, Install and Finish,
-# saving a screenshot of each page. Either way it ends by printing where the
-# files went, what the registry holds and the Program Manager text sent.
+# saving a picture of the installer's window on each page, and ends by naming
+# the four pictures; a picture that cannot be taken fails the demo. Either
+# way it prints where the files went, what the registry holds and the Program
+# Manager text sent.
 set -uo pipefail
 build=$(cd "${1:?usage: demo.sh WIN32_BUILD_DIR}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=imagemagick.sh
+. "$here/imagemagick.sh"
 e2e=$here/../tests/e2e
 package=$build/demo/package
 work=$build/demo/run
@@ -17,6 +21,12 @@ mkdir -p "$work"
 
 interactive=0
 [ -n "${DISPLAY:-}" ] && interactive=1
+shots=(1-licence 2-folder 3-installing 4-finished)
+if [ $interactive -eq 0 ]; then
+  imagemagick import >/dev/null 2>"$work/why" && convert=$(imagemagick convert 2>"$work/why") ||
+    { echo "demo: no pictures can be made: $(cat "$work/why")" >&2; exit 1; }
+  for shot in "${shots[@]}"; do rm -f "$work/$shot.png"; done
+fi
 
 "$here/wine-bench.sh" start "$bench" || exit 1
 trap '"$here/wine-bench.sh" stop "$bench" >/dev/null 2>&1' EXIT
@@ -41,9 +51,17 @@ if [ $interactive -eq 1 ]; then
 else
   echo "No DISPLAY: the robot drives the wizard on a private X server."
   bash "$e2e/run-setup.sh" "$bench" "$tools" "$package" "$work" \
-    window:nv_gfortran shot:1-licence click:1 wait:5 "settext:4:$destination" shot:2-folder \
-    click:5 after:600 shot:3-installing wait:7 after:300 shot:4-finished click:7 gone
-  echo "Screenshots: $(ls "$work"/*.png | tr '\n' ' ')"
+    window:nv_gfortran winrect shot:1-licence click:1 wait:5 "settext:4:$destination" shot:2-folder \
+    click:5 after:600 shot:3-installing wait:7 after:300 shot:4-finished click:7 gone 2>"$work/why" ||
+    { echo "demo: $(sed -n 's/^run-setup: //p;q' "$work/why" | grep . || echo "the robot did not get through the wizard"); see $work/robot.out" >&2
+      exit 1; }
+  # Each picture is the installer's window, cut from the whole screen.
+  geometry=$(awk '$1 == "winrect" { printf "%dx%d+%d+%d", $4, $5, $2, $3; exit }' "$work/robot.out")
+  [ -n "$geometry" ] || { echo "demo: the robot gave no window rectangle; see $work/robot.out" >&2; exit 1; }
+  for shot in "${shots[@]}"; do
+    "$convert" "$work/$shot.png" -crop "$geometry" +repage "$work/$shot.png" 2>"$work/crop.err" ||
+      { echo "demo: picture $work/$shot.png was not made: $(head -n1 "$work/crop.err")" >&2; exit 1; }
+  done
 fi
 echo "setup.exe ended with status $(cat "$work/setup.status")"
 
@@ -63,3 +81,7 @@ for key in 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' '
 done
 echo "Program Manager text sent:"
 sed 's/^/  /' "$work/executes.txt" 2>/dev/null || echo "  (none)"
+if [ $interactive -eq 0 ]; then
+  echo "The four pages as the installer showed them:"
+  for shot in "${shots[@]}"; do echo "  $work/$shot.png"; done
+fi

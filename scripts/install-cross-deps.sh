@@ -63,8 +63,11 @@ if ! have_deb_src; then
   need_update=1
 fi
 
-# fonts-wine: the window tests measure text drawn with Wine's own fonts.
-packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth dpkg-dev)
+# fonts-wine: the window tests measure text drawn with Wine's own fonts;
+# fonts-liberation: the serif the bench draws "Times New Roman" with;
+# imagemagick: the screenshots (import) and their colours (convert);
+# time: GNU time, the peak memory of the timed runs of the bench.
+packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine fonts-liberation xvfb xauth imagemagick time dpkg-dev)
 missing=()
 for pkg in "${packages[@]}"; do
   installed "$pkg" || missing+=("$pkg")
@@ -82,7 +85,8 @@ if [ ${#missing[@]} -gt 0 ] || [ "$need_update" -eq 1 ]; then
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null >/dev/null
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null >"$build_dir/apt-install.log" 2>&1 || {
+    cat "$build_dir/apt-install.log" >&2; exit 1; }
 fi
 
 mkdir -p "$build_dir"

@@ -12,6 +12,9 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -q >/dev/null
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null
+  # apt's own lines are kept to show only when it fails.
+  log=$(mktemp)
+  { $sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"; } \
+    </dev/null >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; exit 1; }
+  rm -f "$log"
 fi

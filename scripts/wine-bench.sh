@@ -71,9 +71,18 @@ stop_bench() {
   rm -f "$dir/env"
 }
 
+# The font the program asks for, "Times New Roman", is not Wine's: Liberation
+# Serif has its metrics, so that texts are as wide as on Windows and look it.
+serif=/usr/share/fonts/truetype/liberation/LiberationSerif-Regular.ttf
+
 start_bench() {
   stop_bench
   rm -rf "$dir/prefix" "$dir/display" "$dir/Xauthority"
+  local tool
+  for tool in Xvfb xauth; do
+    command -v "$tool" >/dev/null || { log "$tool is not installed (scripts/install-cross-deps.sh installs it)"; return 1; }
+  done
+  [ -f "$serif" ] || { log "no $serif (scripts/install-cross-deps.sh installs fonts-liberation)"; return 1; }
   make_wrappers || return 1
   local cookie
   cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
@@ -112,8 +121,10 @@ EOF
   # every test program of the run.
   # No window manager runs on the bench: Wine would wait two seconds for one
   # each time a window is hidden, unless its windows are unmanaged.
+  printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' '"Times New Roman"="Liberation Serif"' '' >"$dir/bench.reg"
   if ! ( . "$dir/env" && mkdir -p "$WINEPREFIX" && wineserver -p && wineboot -i &&
-         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f ) \
+         wine regedit /S "$(winepath -w "$dir/bench.reg")" ) \
       </dev/null >"$dir/wineboot.log" 2>&1; then
     log "wineboot failed; see $dir/wineboot.log"
     stop_bench

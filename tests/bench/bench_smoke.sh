@@ -55,8 +55,10 @@ case "$mode" in
     check "bench-wine.sh ended with status 0" '[ $rc -eq 0 ]'
     check "setup.exe installed the 120 small files, timed by the robot's clock" \
       'grep -q "^small files: 120 files" "$work/out.txt" && positive "$(number "  setup.exe")"'
-    check "files per second of setup.exe and pkgtree.exe, and their ratio" \
-      'positive "$(number "s = ")" && positive "$(number "files\/s; pkgtree.exe")" && positive "$(number "; ratio")"'
+    # On 120 files pkgtree.exe's time is within the noise of Wine's start-up,
+    # which is taken off it: its figures may come out at or below zero.
+    check "files per second of setup.exe, and pkgtree.exe's figures and their ratio" \
+      'positive "$(number "s = ")" && grep -Eq "files/s; pkgtree.exe -?[0-9.]+ s without start-up = -?[0-9]+ files/s; ratio -?[0-9.]+$" "$work/out.txt"'
     check "the robot saw two clock readings, the second later" \
       'tr -d "\r" <"$work/wine/runs/small-setup-1/robot.part" | awk "\$1 == \"clock\" { t[++n] = \$2 } END { exit !(n == 2 && t[2] > t[1]) }"'
     check "the peak memory of setup.exe was measured" 'positive "$(cut -d" " -f2 "$work/wine/small-setup.times")"'

@@ -5,6 +5,8 @@
 set -uo pipefail
 name=$1 bench=$2 tools=$3 demo=$4 work=$5
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../../scripts/imagemagick.sh
+. "$here/../../scripts/imagemagick.sh"
 # shellcheck disable=SC1091
 . "$bench/env"
 
@@ -22,7 +24,8 @@ check() {
 started=$(date +%s.%N)
 finish() {
   echo "case $name took $(awk "BEGIN { printf \"%.1f\", $(date +%s.%N) - $started }") s"
-  [ $failures -eq 0 ] || { echo "--- robot.out"; cat "$case_dir/robot.out"; echo "--- setup.out"; cat "$case_dir/setup.out"; }
+  [ $failures -eq 0 ] || { echo "--- robot.out"; cat "$case_dir/robot.out"; echo "--- setup.out"; cat "$case_dir/setup.out"
+                           echo "--- setup.err"; head -n 20 "$case_dir/setup.err"; }
   echo "$((failures == 0 ? 1 : 0)) passed, $((failures > 0 ? 1 : 0)) failed"
   exit $((failures > 0))
 }
@@ -33,20 +36,36 @@ reg_value() {  # KEY NAME -> "TYPE DATA"
   wine reg query "$1" /v "$2" </dev/null >"$case_dir/reg.out" 2>/dev/null
   tr -d '\r' <"$case_dir/reg.out" | awk -v n="$2" '$1 == n { t = $2; $1 = ""; $2 = ""; sub(/^  /, ""); print t " " $0 }'
 }
-run() { bash "$here/run-setup.sh" "$bench" "$tools" "$package" "$case_dir" "$@"; }
+# A run whose screenshot could not be taken fails the case, whatever it checks.
+run() {
+  bash "$here/run-setup.sh" "$bench" "$tools" "$package" "$case_dir" "$@"
+  local rc=$?
+  if grep -q '^screenshot ' "$case_dir/robot.out"; then
+    echo "FAILED: $(grep -m1 '^screenshot ' "$case_dir/robot.out")"
+    failures=$((failures + 1))
+  fi
+  return $rc
+}
+# The colour checks read the screenshots with ImageMagick's convert.
+convert=convert
+case "$name" in
+  demo | title-and-notice)
+    convert=$(imagemagick convert 2>"$case_dir/convert.why") ||
+      { echo "FAILED: $(cat "$case_dir/convert.why")"; failures=$((failures + 1)); } ;;
+esac
 # pixel SHOT X Y: the colour at client coordinates X, Y of a screenshot, as
 # "R,G,B" (the client origin comes from the robot's "client" line).
 pixel() {
   local origin
   origin=$(awk '$1 == "client" { print $2 " " $3; exit }' "$case_dir/robot.out")
   set -- "$1" $(( $2 + ${origin% *} )) $(( $3 + ${origin#* } ))
-  convert "$case_dir/$1.png" -format "%[pixel:p{$2,$3}]" info: 2>/dev/null | tr -d 'srgba()' | cut -d, -f1-3
+  "$convert" "$case_dir/$1.png" -format "%[pixel:p{$2,$3}]" info: 2>/dev/null | tr -d 'srgba()' | cut -d, -f1-3
 }
 # The pane's region of a screenshot, as a digest of its pixels.
 pane_digest() {
   local origin
   origin=$(awk '$1 == "client" { print $2 " " $3; exit }' "$case_dir/robot.out")
-  convert "$case_dir/$1.png" -crop "624x292+$(( ${origin% *} + 35 ))+$(( ${origin#* } + 75 ))" -format '%#' info: 2>/dev/null
+  "$convert" "$case_dir/$1.png" -crop "624x292+$(( ${origin% *} + 35 ))+$(( ${origin#* } + 75 ))" -format '%#' info: 2>/dev/null
 }
 status() { cat "$case_dir/setup.status" 2>/dev/null; }
 # Without a window manager on the bench, Wine draws the title bars itself, so
@@ -79,6 +98,8 @@ case "$name" in
       '[[ "$(reg_value "$machine_key" PATH)" == "REG_EXPAND_SZ C:\\gcc-demo\\bin;"* ]]'
     check "LIBRARY_PATH written as REG_SZ" \
       '[ "$(reg_value "$machine_key" LIBRARY_PATH)" = "REG_SZ C:\\gcc-demo\\lib;C:\\gcc-demo\\lib\\gcc\\i686-w64-mingw32\\12" ]'
+    check "the wizard's text is drawn in Liberation Serif, the bench's \"Times New Roman\"" \
+      'grep -qx "Liberation Serif" "$case_dir/fonts.txt"'
     check "page 5 says the package was configured for all users" \
       'grep -qx "35 182 Congratulations. GCC has been successfully installed." "$case_dir/texts.txt" &&
        grep -qx "35 232 GCC have been configured for all users." "$case_dir/texts.txt"'
@@ -172,6 +193,16 @@ case "$name" in
     rc=$?
     check "Finish came without any Program Manager" '[ $rc -eq 0 ] && [ "$(status)" = 0 ]'
     check "the tree was installed" '[ -f "$drive_c/noprogman/bin/gcc.exe" ]'
+    ;;
+  no-program)
+    # Nothing to start: the robot must not sit out its whole wait for a window.
+    rm "$package/setup.exe"
+    begun=$SECONDS
+    run window:nv_gfortran click:1 gone 2>/dev/null
+    rc=$? took=$((SECONDS - begun))
+    check "the run failed within 20 s, not after the robot's 60 s wait ($took s)" '[ $rc -ne 0 ] && [ $took -lt 20 ]'
+    check "with the reason from Wine itself" \
+      'grep -q "^setup.exe ended with status [1-9][0-9]* before the robot was done: Application could not be started" "$case_dir/robot.out"'
     ;;
   *)
     echo "unknown case $name"

@@ -25,6 +25,9 @@
 // Every wait gives up after the time in SETUP_ROBOT_TIMEOUT_MS (default
 // 60000): the robot then prints why and exits 1. Waits look again every
 // SETUP_ROBOT_POLL_MS (default 50); timing runs look more often.
+// SETUP_ROBOT_ENDED names a file that the runner of the program writes, with
+// its exit status, when the program has ended: a wait then gives up at once,
+// since no window of a program that is gone will ever come.
 #include <windows.h>
 #include <dde.h>
 
@@ -39,6 +42,7 @@ namespace {
 HWND main_window = nullptr;
 DWORD timeout_ms = 60000;
 DWORD poll_ms = 50;
+const char* ended_file = nullptr;
 
 [[noreturn]] void give_up(const std::string& why) {
   std::printf("robot: %s\n", why.c_str());
@@ -46,13 +50,34 @@ DWORD poll_ms = 50;
   std::exit(1);
 }
 
+// The program's exit status as its runner wrote it, once it has ended.
+bool program_ended(std::string* status) {
+  if (ended_file == nullptr) return false;
+  FILE* f = std::fopen(ended_file, "r");
+  if (f == nullptr) return false;
+  char line[64] = {};
+  if (std::fgets(line, sizeof line, f) == nullptr) line[0] = '\0';
+  std::fclose(f);
+  *status = std::string(line, std::strcspn(line, "\r\n"));
+  return true;
+}
+
 template <typename F>
 void wait_for(const std::string& what, F ready) {
   DWORD start = GetTickCount();
+  std::string status;
   while (!ready()) {
+    if (program_ended(&status)) give_up("the program ended (status " + status + ") while waiting for " + what);
     if (GetTickCount() - start > timeout_ms) give_up("timed out waiting for " + what);
     Sleep(poll_ms);
   }
+}
+
+// Paints the window has pending are done before the robot goes on (its
+// thread paints them while this waits), so that a screenshot shows them.
+void flush_paint() {
+  if (main_window != nullptr && IsWindow(main_window))
+    RedrawWindow(main_window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 // A robot run may start after an earlier one found the window: find it again.
@@ -160,6 +185,12 @@ void step(const std::string& s) {
 
   if (verb == "window") {
     wait_for("window " + rest, [&] { return (main_window = FindWindowA(rest.c_str(), nullptr)) != nullptr; });
+    // The program shows its window before it centres it: a message sent from
+    // here is answered only once its thread waits for messages, moved.
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutA(main_window, WM_NULL, 0, 0, SMTO_NORMAL, timeout_ms, &answer) == 0)
+      give_up("window " + rest + " does not answer");
+    flush_paint();
   } else if (verb == "wait") {
     control(id);
   } else if (verb == "click") {
@@ -224,6 +255,8 @@ int main(int argc, char** argv) {
   if (const char* t = std::getenv("SETUP_ROBOT_TIMEOUT_MS")) timeout_ms = static_cast<DWORD>(std::atol(t));
   if (const char* p = std::getenv("SETUP_ROBOT_POLL_MS")) poll_ms = static_cast<DWORD>(std::atol(p));
   if (poll_ms == 0) poll_ms = 1;
+  if (const char* e = std::getenv("SETUP_ROBOT_ENDED"); e != nullptr && *e != '\0') ended_file = e;
   for (int i = 1; i < argc; ++i) step(argv[i]);
+  flush_paint();
   return 0;
 }
