@@ -29,6 +29,9 @@ for build in native windows; do
   check "$build: exit 1" '[ $status -eq 1 ]'
   check "$build: the message names the entry" \
     'grep -q "Invalid name in package folder .*slipped\.txt" "$top.err"'
+  # The folder as the platform writes it, the refused name as it stands.
+  [ $build = windows ] || check "native: the name is shown as it is" \
+    '[ "$(cat "$top.err")" = "pkgtree: Invalid name in package folder ../../pkg/source: \"..\\..\\slipped.txt\"" ]'
   check "$build: the file two folders up is as it was" '[ "$(cat "$top/slipped.txt")" = "the user'"'"'s own" ]'
   check "$build: only the destination is made, empty" \
     '[ "$(cd "$top" && find . -mindepth 1 | sort | tr "\n" " ")" = "./mid ./mid/dst ./slipped.txt " ]'

@@ -78,13 +78,21 @@ bool names(const std::string& text, const std::string& path) {
   return !path.empty() && text.find(path.substr(path.size() - tail)) != std::string::npos;
 }
 
+// The engine's paths in a message, as the platform writes them. A quoted
+// part is an entry's own name (a refused one may hold "\"), kept as it is.
+std::string shown_message(const char* text) {
+  const char* quote = std::strchr(text, '"');
+  if (quote == nullptr) return shown_path(text);
+  return shown_path(std::string(text, quote).c_str()) + quote;
+}
+
 // "pkgtree: TEXT", with the caption only where it is more than "Error" (a
 // path, for a folder that cannot be made) and the file named when the
 // installer's text does not name it.
 std::string compose_failure(const char* text, const char* caption, const Job* job) {
   std::string message = "pkgtree: ";
   if (std::strcmp(caption, "Error") != 0) message += shown_path(caption) + ": ";
-  std::string shown = shown_path(text);
+  std::string shown = shown_message(text);
   if (job != nullptr && !names(shown, shown_path(job->source.c_str())) &&
       !names(shown, shown_path(job->destination.c_str()))) {
     bool about_destination = std::strstr(text, "destination") != nullptr;
