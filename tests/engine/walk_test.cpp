@@ -102,6 +102,7 @@ TEST_F(EngineTest, NamesThatAreNotOneWindowsEntryAreRefusedBeforeAnythingIsMade)
   const std::pair<std::string, bool> names[] = {
       {"sub\\x", true}, {"a/b", false}, {"<", false}, {">", false}, {"c:x", false}, {"\"", false},
       {"|", false},     {"?", true},     {"*", false}, {"", false},  {"\x1f", false}, {"tab\there", true},
+      {"NUL", false},   {"con.h", false}, {"Com1.txt", false}, {"lpt9", true}, {"aux .c", false},
   };
   for (const auto& [name, directory] : names) {
     SCOPED_TRACE(name);
@@ -113,6 +114,12 @@ TEST_F(EngineTest, NamesThatAreNotOneWindowsEntryAreRefusedBeforeAnythingIsMade)
     EXPECT_TRUE(fs::is_empty(native("out")));
   }
   EXPECT_TRUE(wizard_.files.empty());
+  // Names that only begin like a device's are files like any other.
+  engine_ports().lister = lister.real;
+  for (const char* name : {"console.h", "com0", "lpt10", "nulx", "auxiliary"}) write(std::string("fine/") + name, name);
+  install_tree(at("fine").c_str(), at("fine-out").c_str(), 0, 1);
+  EXPECT_EQ(wizard_.files.size(), 5u);
+  EXPECT_EQ(read("fine-out/com0"), "com0");
 }
 
 TEST_F(EngineTest, EmptySourceCreatesDestinationAndLoaderSendsCompletion) {
