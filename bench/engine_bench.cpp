@@ -73,6 +73,7 @@ struct Sample {
 template <typename F>
 Sample measure(F body) {
   auto start = std::chrono::steady_clock::now();
+  std::fflush(stdout);  // a child would print what is still buffered again
   pid_t child = fork();
   if (child == 0) {
     body();

@@ -28,6 +28,7 @@ namespace {
 
 double run_child(const std::vector<std::string>& argv) {
   auto start = std::chrono::steady_clock::now();
+  std::fflush(stdout);  // a child would print what is still buffered again
   pid_t child = fork();
   if (child == 0) {
     // The programs' own summaries would only interleave with the figures.
@@ -73,6 +74,7 @@ bool same_tree(const fs::path& a, const fs::path& b) {
 double pure_decode(const fs::path& package, unsigned threads) {
   std::vector<fs::path> files = files_of(package);
   auto start = std::chrono::steady_clock::now();
+  std::fflush(stdout);  // a child would print what is still buffered again
   pid_t child = fork();
   if (child == 0) {
     std::atomic<std::size_t> next{0};

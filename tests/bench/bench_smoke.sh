@@ -39,7 +39,8 @@ case "$mode" in
     check "pkgtree on one core and on all: identical packages, the expanded tree, verify against the decode" \
       'grep -q "packages identical to each other and to the bench package: yes" "$work/out.txt" &&
        grep -q "tree as the plain one: yes" "$work/out.txt" && positive "$(number "verify median")" &&
-       positive "$(number "pure decode median")"'
+       positive "$(number "pure decode median")" &&
+       [ "$(grep -c "^pkgtree -j 1 against" "$work/out.txt")" -eq 1 ]'
     check "the package holds one stream per file" '[ "$(find "$build/bench-data/package" -type f | wc -l)" -eq 23 ]'
     check "the expanded copies are gone" '[ ! -e "$build/bench-data/expanded" ]'
     ;;
