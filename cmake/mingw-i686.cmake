@@ -19,6 +19,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Nothing but the DLLs that come with Windows: the C++ runtime, libgcc and the
 # thread library are linked into each program.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# The optimised programs ship without the libraries' debug sections.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
 # CTest starts each Windows program through the wrapper of the build's Wine
 # bench (scripts/wine-bench.sh start BUILD/wine-bench; the Makefile does it).

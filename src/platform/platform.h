@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "engine/engine_ports.h"
 
@@ -23,3 +24,7 @@ EnginePorts platform_engine_ports();
 // The engine's "\"-separated path as the platform names it (a copy on
 // Windows, "/" for "\" natively). False when it does not fit.
 bool native_path(const char* path, char* out, std::size_t size);
+
+// The full path of the running program, as the platform names it; empty when
+// it cannot be told.
+std::string own_program_path();

@@ -12,7 +12,9 @@ namespace {
 const char kUsage[] =
     "usage: pkgtree [-v] [-q] [-j N] compress|expand|copy SOURCE DESTINATION\n"
     "       pkgtree [-q] [-j N] verify PACKAGE_SOURCE [PLAIN_TREE]\n"
-    "       pkgtree check PACKAGE_DIR [FOLDER]\n";
+    "       pkgtree check PACKAGE_DIR [FOLDER]\n"
+    "       pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] PLAIN ENV INF OUT\n"
+    "       pkgtree --help | --version\n";
 
 const char kDefaultFolder[] = "c:\\program files\\gcc";
 
@@ -32,6 +34,8 @@ bool parse_jobs(const char* text, unsigned* jobs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return std::fputs(kUsage, stdout) < 0;
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return std::puts("pkgtree " SETUP_VERSION) < 0;
   Options options;
   unsigned cores = std::thread::hardware_concurrency();
   options.jobs = cores > 0 ? cores : 1;
@@ -62,6 +66,7 @@ int main(int argc, char** argv) {
     if (operands < 1 || operands > 2 || options.verbose) return usage();
     return run_check(operand[0], operands == 2 ? operand[1] : kDefaultFolder);
   }
+  if (std::strcmp(verb, "package") == 0) return run_package(operands, operand, options, kDefaultFolder);
   CopyMode mode;
   if (std::strcmp(verb, "compress") == 0) mode = CopyMode::Compress;
   else if (std::strcmp(verb, "expand") == 0) mode = CopyMode::Expand;

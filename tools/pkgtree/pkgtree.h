@@ -21,6 +21,10 @@ int run_verify(const char* package, const char* plain, const Options& options);
 // What the installer would do with the package's env and inf for `folder`.
 int run_check(const char* package_dir, const char* folder);
 
+// package [--setup FILE] [--folder F] PLAIN ENV INF OUT: the four steps into
+// a staging folder, moved into OUT when all passed; 0, 1, 2 (usage) or 128+N.
+int run_package(int count, char** args, const Options& options, const char* default_folder);
+
 // The engine's "\"-separated path as this platform writes it.
 std::string shown_path(const char* engine_path);
 

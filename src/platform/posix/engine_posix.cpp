@@ -23,6 +23,12 @@ bool native_path(const char* path, char* out, std::size_t size) {
   return true;
 }
 
+std::string own_program_path() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+}
+
 void show_message_box(const char* text, const char* caption) {
   std::fprintf(stderr, "[%s] %s\n", caption, text);
   std::fflush(stderr);

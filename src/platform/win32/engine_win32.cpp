@@ -11,6 +11,12 @@
 
 #include "platform/platform.h"
 
+std::string own_program_path() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+}
+
 bool native_path(const char* path, char* out, std::size_t size) {
   std::size_t n = std::strlen(path);
   if (n + 1 > size) {

@@ -1,0 +1,280 @@
+// package: from a plain tree, env and inf to a package ready to ship in one
+// call (compress, setup.exe, env and inf beside it, verify, check). The
+// package is made in a staging folder beside OUT and moved into place only
+// when every step has passed, so a failed or interrupted run leaves OUT as it
+// was, and the maker's own files (the tree, env, inf, an earlier package) are
+// never the ones replaced.
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <thread>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "platform/platform.h"
+#include "pkgtree.h"
+#include "progress.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kPackageUsage[] =
+    "usage: pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] PLAIN ENV INF OUT\n";
+// The only names of OUT a run replaces.
+const char* const kNames[] = {"source", "setup.exe", "env", "inf"};
+
+int problem(const std::string& text) {
+  std::fprintf(stderr, "pkgtree: %s\n", text.c_str());
+  return 1;
+}
+
+bool read_whole(const fs::path& path, std::string* bytes) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in.good() || in.eof();
+}
+
+bool write_whole(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+// Absolute, links resolved as far as the path exists, without a trailing
+// separator: the form in which two paths are compared.
+fs::path resolved(const std::string& text) {
+  std::error_code ec;
+  fs::path path = fs::weakly_canonical(fs::absolute(text, ec), ec).lexically_normal();
+  if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
+  return path;
+}
+
+bool same_name(const fs::path& a, const fs::path& b) {
+#ifdef _WIN32
+  std::string x = a.string(), y = b.string();
+  if (x.size() != y.size()) return false;
+  for (std::size_t i = 0; i < x.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(x[i])) != std::tolower(static_cast<unsigned char>(y[i]))) return false;
+  return true;
+#else
+  return a == b;
+#endif
+}
+
+// `inner` is `outer` or lies below it.
+bool within(const fs::path& inner, const fs::path& outer) {
+  auto i = inner.begin();
+  for (auto o = outer.begin(); o != outer.end(); ++o, ++i)
+    if (i == inner.end() || !same_name(*i, *o)) return false;
+  return true;
+}
+
+// setup.exe of the data folder pkgtree was installed with: beside
+// pkgtree.exe on Windows, ../share/gcc-setup/ of its bin folder elsewhere.
+fs::path installed_setup() {
+  fs::path program = own_program_path();
+  if (program.empty()) return fs::path("setup.exe");
+#ifdef _WIN32
+  return program.parent_path() / "setup.exe";
+#else
+  return program.parent_path().parent_path() / "share" / "gcc-setup" / "setup.exe";
+#endif
+}
+
+struct Steps {
+  std::string plain, source, stage, folder;
+  Options options;
+};
+
+// The package's own steps, each stopping the run at its first problem.
+int run_steps(const Steps& s) {
+  std::printf("== compressing %s into %s (%u jobs)\n", s.plain.c_str(), s.source.c_str(), s.options.jobs);
+  std::fflush(stdout);
+  double started = seconds_now();
+  int status = run_tree(CopyMode::Compress, s.plain.c_str(), s.source.c_str(), s.options);
+  if (status != 0) return status;
+  std::printf("compressed in %.1f s\n== verify %s against %s\n", seconds_now() - started, s.source.c_str(),
+              s.plain.c_str());
+  std::fflush(stdout);
+  if ((status = run_verify(s.source.c_str(), s.plain.c_str(), s.options)) != 0) return status;
+  std::printf("== check %s\n", s.stage.c_str());
+  std::fflush(stdout);
+  return run_check(s.stage.c_str(), s.folder.c_str());
+}
+
+#ifndef _WIN32
+volatile sig_atomic_t g_signal = 0;
+volatile pid_t g_child = 0;
+
+void on_signal(int number) {
+  g_signal = number;
+  if (g_child > 0) kill(g_child, number);
+}
+
+// The steps run in a child process: whatever ends it (a failure, which ends
+// the process at once, a signal, a crash), this process is left to remove
+// the staging folder. An interrupt is passed on and counted as 128 + signal.
+int in_child(const Steps& steps) {
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  sigemptyset(&action.sa_mask);
+  for (int number : signals) sigaction(number, &action, nullptr);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  pid_t child = fork();
+  if (child < 0) return problem(std::string("cannot start the steps: ") + std::strerror(errno));
+  if (child == 0) {
+    action.sa_handler = SIG_DFL;
+    for (int number : signals) sigaction(number, &action, nullptr);
+    if (g_signal != 0) _exit(128 + g_signal);
+    int status = run_steps(steps);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
+  }
+  g_child = child;
+  if (g_signal != 0) kill(child, g_signal);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  g_child = 0;
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  return code == 0 && g_signal != 0 ? 128 + g_signal : code;
+}
+#else
+int in_child(const Steps& steps) { return run_steps(steps); }
+#endif
+
+// OUT's four names replaced by the staging folder's; on any failure the
+// ones already moved go back, so OUT is either the old package or the new.
+bool move_into_place(const fs::path& stage, const fs::path& out, std::string* why) {
+  std::error_code ec;
+  if (!fs::exists(out, ec)) {
+    fs::rename(stage, out, ec);
+    if (ec) *why = ec.message();
+    return !ec;
+  }
+  fs::path old = stage / ".replaced";
+  fs::create_directory(old, ec);
+  int moved_old[4] = {}, moved_new[4] = {};
+  for (int i = 0; i < 4 && !ec; ++i) {
+    if (fs::symlink_status(out / kNames[i], ec).type() != fs::file_type::not_found) {
+      fs::rename(out / kNames[i], old / kNames[i], ec);
+      if (ec) break;
+      moved_old[i] = 1;
+    }
+    ec.clear();
+    fs::rename(stage / kNames[i], out / kNames[i], ec);
+    if (!ec) moved_new[i] = 1;
+  }
+  if (!ec) return true;
+  *why = ec.message();
+  for (int i = 3; i >= 0; --i) {
+    std::error_code back;
+    if (moved_new[i]) fs::rename(out / kNames[i], stage / kNames[i], back);
+    if (moved_old[i]) fs::rename(old / kNames[i], out / kNames[i], back);
+  }
+  return false;
+}
+
+}  // namespace
+
+int run_package(int count, char** args, const Options& options, const char* default_folder) {
+  Steps steps;
+  steps.options = options;
+  steps.folder = default_folder;
+  std::string setup_option;
+  int i = 0;
+  for (; i < count && std::strncmp(args[i], "--", 2) == 0; i += 2) {
+    if (std::strcmp(args[i], "--") == 0) {
+      ++i;
+      break;
+    }
+    bool setup = std::strcmp(args[i], "--setup") == 0, folder = std::strcmp(args[i], "--folder") == 0;
+    if ((!setup && !folder) || i + 1 >= count || args[i + 1][0] == '\0') {
+      std::fputs(kPackageUsage, stderr);
+      return 2;
+    }
+    (setup ? setup_option : steps.folder) = args[i + 1];
+  }
+  if (count - i != 4) {
+    std::fputs(kPackageUsage, stderr);
+    return 2;
+  }
+  const char* plain = args[i];
+  const char* env = args[i + 1];
+  const char* inf = args[i + 2];
+  const char* out_arg = args[i + 3];
+  engine_ports() = platform_engine_ports();
+
+  // Everything is checked and read before anything is made.
+  std::error_code ec;
+  if (!fs::is_directory(plain, ec)) return problem(std::string("PLAIN ") + plain + ": not a folder");
+  TreeListing listing;
+  if (!list_tree(plain, &listing, false)) return problem(std::string("PLAIN ") + plain + ": cannot be listed");
+  if (listing.files.empty()) return problem(std::string("PLAIN ") + plain + " holds no file: the package would install nothing");
+  fs::path plain_path = resolved(plain), out = resolved(out_arg);
+  if (!out.has_relative_path()) return problem(std::string("OUT ") + out_arg + ": a root cannot be the package folder");
+  if (within(plain_path, out))
+    return problem(std::string("PLAIN ") + plain + " lies inside OUT " + out_arg + ": making the package would replace it");
+  if (within(out, plain_path))
+    return problem(std::string("OUT ") + out_arg + " lies inside PLAIN " + plain + ": the package would be part of its own tree");
+  if (fs::exists(out, ec) && !fs::is_directory(out, ec)) return problem(std::string("OUT ") + out_arg + ": not a folder");
+  std::string env_bytes, inf_bytes, setup_bytes;
+  if (!read_whole(env, &env_bytes)) return problem(std::string("ENV ") + env + ": not a file that can be read");
+  if (!read_whole(inf, &inf_bytes)) return problem(std::string("INF ") + inf + ": not a file that can be read");
+  fs::path setup = setup_option.empty() ? installed_setup() : fs::path(setup_option);
+  if (!read_whole(setup, &setup_bytes))
+    return problem("no setup.exe: looked for " + setup.string() + (setup_option.empty() ? " (give one with --setup FILE)" : ""));
+
+  fs::path parent = out.parent_path();
+  fs::create_directories(parent, ec);
+  if (ec) return problem(parent.string() + ": cannot be made: " + ec.message());
+  fs::path stage;
+  for (int n = 0; n < 1000 && stage.empty(); ++n) {
+    fs::path candidate = parent / (out.filename().string() + ".pkgtree-" + std::to_string(n));
+    if (fs::create_directory(candidate, ec)) stage = candidate;
+    else if (ec) return problem(candidate.string() + ": cannot be made: " + ec.message());
+  }
+  if (stage.empty()) return problem("no free name for a staging folder beside " + out.string());
+  steps.plain = plain;
+  steps.stage = stage.string();
+  steps.source = (stage / "source").string();
+
+  int status = 0;
+  if (!write_whole(stage / "setup.exe", setup_bytes) || !write_whole(stage / "env", env_bytes) ||
+      !write_whole(stage / "inf", inf_bytes)) {
+    status = problem(stage.string() + ": cannot write setup.exe, env and inf into it");
+  } else {
+    status = in_child(steps);
+  }
+  std::string why;
+  if (status == 0 && !move_into_place(stage, out, &why))
+    status = problem("cannot move the package into " + out.string() + ": " + why);
+  fs::remove_all(stage, ec);
+  std::fflush(stdout);
+  if (status != 0) {
+    std::fprintf(stderr, "pkgtree: nothing replaced: %s is as it was\n", out_arg);
+    return status;
+  }
+  std::printf("== ready to ship: %s (setup.exe, source, env, inf)\n"
+              "The user starts setup.exe in that folder; it installs the tree above and sets what check printed.\n",
+              out.string().c_str());
+  std::fflush(stdout);
+  return 0;
+}
