@@ -4,9 +4,9 @@ JOBS  ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 300
 
-.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench package demo clean
+.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench release package deb dist demo clean
 
-test: deps native-test tsan-test win-test fuzz-test
+test: deps native-test tsan-test win-test fuzz-test deb dist
 
 deps:
 	@scripts/install-deps.sh
@@ -65,20 +65,48 @@ bench: deps
 	scripts/bench-wine.sh $(BUILD)/win32-bench $(BUILD)/bench/bin/pkgtree $(BUILD)/bench/bench-data/plain \
 	  $(BUILD)/bench/bench-data/package $(BUILD)/bench/wine
 
-# A package ready to ship (README.md, "Making and shipping a package"): the
-# optimised setup.exe and pkgtree, PLAIN compressed into OUT/source on every
-# core, env and inf beside it, then verified and checked.
-package: deps
+# The programs as they ship, optimised, their build output in a log shown
+# only on failure: setup.exe and pkgtree.exe cross-built, and the native
+# pkgtree installed with that setup.exe (the .deb's contents).
+VERSION := $(shell grep -m1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
+QUIET = scripts/quietly.sh $(BUILD)/release.log
+
+release:
+	@scripts/install-deps.sh --build-only
+	@scripts/install-cross-deps.sh --build-only $(BUILD)/win32-release
+	@rm -f $(BUILD)/release.log
+	@$(QUIET) cmake -S . -B $(BUILD)/win32-release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF
+	@$(QUIET) cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup pkgtree
+	@$(QUIET) cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF \
+	  -DSETUP_WINDOWS_SETUP_EXE=$(abspath $(BUILD)/win32-release/bin/setup.exe)
+	@$(QUIET) cmake --build $(BUILD)/release -j$(JOBS)
+
+# A package ready to ship (README.md, "Making and shipping a package"):
+# `pkgtree package` of the release build; its arguments are looked at first.
+package:
 	@if [ -z "$(PLAIN)" ] || [ -z "$(ENV)" ] || [ -z "$(INF)" ] || [ -z "$(OUT)" ]; then \
 	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR" >&2; exit 2; fi
-	@scripts/install-cross-deps.sh $(BUILD)/win32-release
-	cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF >/dev/null
-	cmake --build $(BUILD)/release -j$(JOBS) --target pkgtree
-	cmake -S . -B $(BUILD)/win32-release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-	  -DSETUP_BUILD_TESTS=OFF >/dev/null
-	cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup
-	scripts/make-package.sh $(BUILD)/release/bin/pkgtree $(BUILD)/win32-release/bin/setup.exe \
+	@[ -d "$(PLAIN)" ] || { echo "make package: PLAIN=$(PLAIN) is not a folder" >&2; exit 1; }
+	@for f in "$(ENV)" "$(INF)"; do [ -f "$$f" ] || { echo "make package: $$f is not a file" >&2; exit 1; }; done
+	@$(MAKE) --no-print-directory release
+	$(BUILD)/release/bin/pkgtree package --setup $(BUILD)/win32-release/bin/setup.exe \
 	  "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
+
+# The Debian package of the native programs (CPack), its dependencies from
+# dpkg-shlibdeps, then lintian on it: any error fails.
+deb: release
+	@scripts/install-deb-deps.sh
+	@$(QUIET) cpack --config $(BUILD)/release/CPackConfig.cmake -B $(abspath $(BUILD))
+	@rm -rf $(BUILD)/_CPack_Packages
+	lintian --fail-on error --no-tag-display-limit $(BUILD)/gcc-setup_$(VERSION)_amd64.deb
+	@echo "deb: $(BUILD)/gcc-setup_$(VERSION)_amd64.deb"
+
+# For package makers on Windows: pkgtree.exe and setup.exe side by side.
+dist: release
+	@$(QUIET) cpack --config $(BUILD)/win32-release/CPackConfig.cmake -B $(abspath $(BUILD))
+	@rm -rf $(BUILD)/_CPack_Packages
+	@echo "dist: $(BUILD)/gcc-setup-$(VERSION)-win32.zip"
 
 # The installer on the bundled demo package, under Wine (see README.md); the
 # package is made by `make package`, as a maintainer makes one.

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the Windows build and the Wine bench need, then fetches the
 # compression library's Debian source into the build folder:
-#   scripts/install-cross-deps.sh BUILD_DIR
+#   scripts/install-cross-deps.sh [--build-only] BUILD_DIR
+# --build-only: the cross compiler and the library source alone, for the
+# programs that ship (`make package`, `make deb`); no Wine, no bench.
 # Idempotent: apt is only asked when something is missing.
 set -euo pipefail
 
-build_dir=${1:?usage: install-cross-deps.sh BUILD_DIR}
+build_only=0
+[ "${1:-}" = --build-only ] && { build_only=1; shift; }
+build_dir=${1:?usage: install-cross-deps.sh [--build-only] BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
@@ -17,7 +21,7 @@ installed() {
 need_update=0
 
 # The bench runs 32-bit programs, which need the i386 side of Wine.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ $build_only -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "adding the i386 architecture"
   $sudo dpkg --add-architecture i386
   need_update=1
@@ -67,7 +71,9 @@ fi
 # fonts-liberation: the serif the bench draws "Times New Roman" with;
 # imagemagick: the screenshots (import) and their colours (convert);
 # time: GNU time, the peak memory of the timed runs of the bench.
-packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine fonts-liberation xvfb xauth imagemagick time dpkg-dev)
+# dpkg-dev: apt-get source unpacks with dpkg-source.
+packages=(g++-mingw-w64-i686 dpkg-dev)
+[ $build_only -eq 1 ] || packages+=(wine wine32:i386 fonts-wine fonts-liberation xvfb xauth imagemagick time)
 missing=()
 for pkg in "${packages[@]}"; do
   installed "$pkg" || missing+=("$pkg")

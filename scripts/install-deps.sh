@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need. Idempotent and
 # quiet when everything is already there.
+#   scripts/install-deps.sh [--build-only]   (--build-only: the programs, no tests)
 set -euo pipefail
 
-native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev)
+native=(cmake g++ make libbz2-dev)
+[ "${1:-}" = --build-only ] || native+=(libgtest-dev googletest bzip2 clang libclang-rt-14-dev)
 
 missing=()
 for pkg in "${native[@]}"; do
