@@ -96,7 +96,7 @@ package:
 # The Debian package of the native programs (CPack), its dependencies from
 # dpkg-shlibdeps, then lintian on it: any error fails.
 deb: release
-	@scripts/install-deb-deps.sh
+	@scripts/install-deps.sh --deb
 	@$(QUIET) cpack --config $(BUILD)/release/CPackConfig.cmake -B $(abspath $(BUILD))
 	@rm -rf $(BUILD)/_CPack_Packages
 	lintian --fail-on error --no-tag-display-limit $(BUILD)/gcc-setup_$(VERSION)_amd64.deb

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need. Idempotent and
 # quiet when everything is already there.
-#   scripts/install-deps.sh [--build-only]   (--build-only: the programs, no tests)
+#   scripts/install-deps.sh                the build and the tests
+#   scripts/install-deps.sh --build-only   the build of the programs alone
+#   scripts/install-deps.sh --deb          what `make deb` adds: dpkg-shlibdeps, lintian
 set -euo pipefail
 
-native=(cmake g++ make libbz2-dev)
-[ "${1:-}" = --build-only ] || native+=(libgtest-dev googletest bzip2 clang libclang-rt-14-dev)
+case "${1:-}" in
+  --build-only) native=(cmake g++ make libbz2-dev) ;;
+  --deb) native=(dpkg-dev lintian) ;;
+  *) native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev) ;;
+esac
 
 missing=()
 for pkg in "${native[@]}"; do
