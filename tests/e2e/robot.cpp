@@ -19,9 +19,6 @@
 //                          "msgbox CAPTION: TEXT" and press its OK
 //   dialog:ok, dialog:cancel  press OK or Cancel of the dialog the main window owns
 //                          (the folder dialog)
-//   version:FILE           print "version FILE_VERSION PRODUCT_VERSION | FileVersion |
-//                          ProductVersion | FileDescription" of FILE's version resource,
-//                          read as Windows reads it for the file's properties
 //   silence-progman        end every other process that answers a "PROGMAN"
 //                          initiate, so that only the stand-in takes part
 //
@@ -177,39 +174,6 @@ void silence_progman() {
   DestroyWindow(me);
 }
 
-// version.dll is loaded here, not imported: the robot needs only what every
-// program of the build may import.
-template <typename F>
-F version_function(const char* name) {
-  static HMODULE dll = LoadLibraryA("version.dll");
-  FARPROC f = dll != nullptr ? GetProcAddress(dll, name) : nullptr;
-  if (f == nullptr) give_up(std::string("version.dll has no ") + name);
-  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(f));
-}
-
-void print_version(const std::string& file) {
-  auto size_of = version_function<DWORD(WINAPI*)(LPCSTR, LPDWORD)>("GetFileVersionInfoSizeA");
-  auto info = version_function<BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID)>("GetFileVersionInfoA");
-  auto query = version_function<BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT)>("VerQueryValueA");
-  DWORD handle = 0, size = size_of(file.c_str(), &handle);
-  if (size == 0) give_up("no version resource in " + file);
-  std::vector<char> data(size);
-  void* value = nullptr;
-  UINT length = 0;
-  if (!info(file.c_str(), 0, size, data.data()) || !query(data.data(), "\\", &value, &length))
-    give_up("the version resource of " + file + " cannot be read");
-  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
-  std::printf("version %lu.%lu.%lu.%lu %lu.%lu.%lu.%lu", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-              HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS), HIWORD(fixed->dwProductVersionMS),
-              LOWORD(fixed->dwProductVersionMS), HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS));
-  for (const char* name : {"FileVersion", "ProductVersion", "FileDescription"}) {
-    std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
-    bool found = query(data.data(), key.c_str(), &value, &length) && length > 0;
-    std::printf(" | %s", found ? static_cast<const char*>(value) : "(none)");
-  }
-  std::printf("\n");
-}
-
 void step(const std::string& s) {
   std::size_t colon = s.find(':');
   std::string verb = s.substr(0, colon);
@@ -277,8 +241,6 @@ void step(const std::string& s) {
   } else if (verb == "dialog") {
     HWND d = dialog(nullptr);
     press(d, rest == "ok" ? IDOK : IDCANCEL);
-  } else if (verb == "version") {
-    print_version(rest);
   } else if (verb == "silence-progman") {
     silence_progman();
   } else {
