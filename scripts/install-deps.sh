@@ -3,12 +3,12 @@
 # quiet when everything is already there.
 #   scripts/install-deps.sh                the build and the tests
 #   scripts/install-deps.sh --build-only   the build of the programs alone
-#   scripts/install-deps.sh --deb          what `make deb` adds: dpkg-shlibdeps, lintian
+#   scripts/install-deps.sh --deb          what `make deb` adds: dpkg-shlibdeps (and file, for CPack), lintian
 set -euo pipefail
 
 case "${1:-}" in
   --build-only) native=(cmake g++ make libbz2-dev) ;;
-  --deb) native=(dpkg-dev lintian) ;;
+  --deb) native=(dpkg-dev file lintian) ;;
   *) native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev) ;;
 esac
 
