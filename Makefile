@@ -99,7 +99,7 @@ deb: release
 	@scripts/install-deps.sh --deb
 	@$(QUIET) cpack --config $(BUILD)/release/CPackConfig.cmake -B $(abspath $(BUILD))
 	@rm -rf $(BUILD)/_CPack_Packages
-	lintian --fail-on error --no-tag-display-limit $(BUILD)/gcc-setup_$(VERSION)_amd64.deb
+	lintian --fail-on error --tag-display-limit 0 $(BUILD)/gcc-setup_$(VERSION)_amd64.deb
 	@echo "deb: $(BUILD)/gcc-setup_$(VERSION)_amd64.deb"
 
 # For package makers on Windows: pkgtree.exe and setup.exe side by side.
