@@ -19,7 +19,8 @@ source_tree=$(ls -d "$work"/source/tcc-*/ | head -n1)
 cross=$work/cross
 rm -rf "$cross" "$work/tree" "$work/check"
 cp -r "$source_tree" "$cross"
-( cd "$cross" && ./configure && make -j"$(nproc)" cross-i386-win32 ) >"$work/cross.log" 2>&1 ||
+# A make above (CMake's, ours) must not hand its flags and variables down.
+( cd "$cross" && unset MAKEFLAGS MFLAGS MAKELEVEL && ./configure && make -j"$(nproc)" cross-i386-win32 ) >"$work/cross.log" 2>&1 ||
   { tail -n 20 "$work/cross.log" >&2; fail "the cross compiler did not build; see $work/cross.log"; }
 
 # gcc.exe looks for everything one level up from its own folder, bin.
