@@ -140,9 +140,10 @@ case "$name" in
       tr -d '\r' <"$case_dir/console.part" >"$case_dir/console.out"
       return $rc
     }
-    console echo %PATH%
+    # As set shows it: echo would expand what a REG_SZ value left unexpanded.
+    console set PATH
     check "the new session's PATH starts with the bin folder, %SystemRoot% expanded" \
-      '[[ "$(tr "[:upper:]" "[:lower:]" <"$case_dir/console.out")" == "c:\\gcc-path\\bin;c:\\windows\\system32;c:\\windows"* ]]'
+      '[[ "$(sed -n "s/^PATH=//p" "$case_dir/console.out" | tr "[:upper:]" "[:lower:]")" == "c:\\gcc-path\\bin;c:\\windows\\system32;c:\\windows"* ]]'
     console hostname
     rc=$?
     check "a program of system32 is still found by name" '[ $rc -eq 0 ] && [ -s "$case_dir/console.out" ]'
