@@ -83,7 +83,7 @@ echo "setup.exe ended with status $(cat "$work/setup.status")"
 # Where the files went: the folder box's text when Install was pressed.
 folder=$(sed -n 's/^text 4 //p' "$work/robot.out" | tail -n1)
 installed=""
-[ -n "$folder" ] && installed=$(winepath -u "$folder" 2>/dev/null)
+[ -n "$folder" ] && installed=$(readlink -f "$(winepath -u "$folder" 2>/dev/null)")
 if [ -n "$installed" ] && [ -d "$installed" ]; then
   echo "Installed into $folder ($installed): $(find "$installed" -type f | wc -l) files"
   (cd "$installed" && find . -maxdepth 2 | sort | head -20 | sed 's/^/  /')

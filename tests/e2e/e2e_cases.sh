@@ -11,6 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 # its own, so that the tests running beside it keep theirs.
 if [ "$name" = compile-through-path ]; then
   bench=$work/$name.bench
+  mkdir -p "$work"
   "$here/../../scripts/wine-bench.sh" start "$bench" >"$work/$name.bench.out" 2>&1 ||
     { echo "FAILED: no Wine bench of its own: $(tail -n1 "$work/$name.bench.out")"; echo "0 passed, 1 failed"; exit 1; }
   trap '"$here/../../scripts/wine-bench.sh" stop "$bench" >/dev/null 2>&1' EXIT
