@@ -9,7 +9,8 @@
 # WORK_DIR; a picture that cannot be taken fails the run. Then it prints
 # where the files went, the variables the installer set in the registry and
 # the Program Manager text received. CMD, when given, runs next with the
-# bench still up (TRY_BENCH names it, TRY_WORK is WORK_DIR) and its status
+# bench still up (TRY_BENCH names it, TRY_WORK is WORK_DIR, TRY_TOOLS is
+# TOOLS_DIR, TRY_PICTURES is 1 on the private X server) and its status
 # counts. Last come the pictures and the line "Wine prefix: PATH".
 set -uo pipefail
 usage="usage: try.sh TOOLS_DIR PACKAGE_DIR WORK_DIR [CMD...]"
@@ -34,7 +35,7 @@ interactive=0
 [ -n "${DISPLAY:-}" ] && interactive=1
 shots=(1-licence 2-folder 3-installing 4-finished)
 if [ $interactive -eq 0 ]; then
-  imagemagick import >/dev/null 2>"$work/why" && convert=$(imagemagick convert 2>"$work/why") ||
+  imagemagick import >/dev/null 2>"$work/why" && imagemagick convert >/dev/null 2>"$work/why" ||
     fail "no pictures can be made: $(cat "$work/why")"
   for shot in "${shots[@]}"; do rm -f "$work/$shot.png"; done
 fi
@@ -71,11 +72,8 @@ else
     click:5 after:600 shot:3-installing wait:7 after:300 shot:4-finished click:7 gone 2>"$work/why" ||
     fail "$(sed -n 's/^run-setup: //p;q' "$work/why" | grep . || echo "the robot did not get through the wizard"); see $work/robot.out"
   # Each picture is the installer's window, cut from the whole screen.
-  geometry=$(awk '$1 == "winrect" { printf "%dx%d+%d+%d", $4, $5, $2, $3; exit }' "$work/robot.out")
-  [ -n "$geometry" ] || fail "the robot gave no window rectangle; see $work/robot.out"
   for shot in "${shots[@]}"; do
-    "$convert" "$work/$shot.png" -crop "$geometry" +repage "$work/$shot.png" 2>"$work/crop.err" ||
-      fail "picture $work/$shot.png was not made: $(head -n1 "$work/crop.err")"
+    why=$(crop_to_window "$work/robot.out" "$work/$shot.png") || fail "$why"
   done
 fi
 echo "setup.exe ended with status $(cat "$work/setup.status")"
@@ -98,7 +96,7 @@ sed 's/^/  /' "$work/executes.txt" 2>/dev/null | grep . || echo "  (none)"
 
 status=0
 if [ $# -gt 0 ]; then
-  TRY_BENCH=$bench TRY_WORK=$work "$@" || status=$?
+  TRY_BENCH=$bench TRY_WORK=$work TRY_TOOLS=$tools TRY_PICTURES=$((1 - interactive)) "$@" || status=$?
 fi
 if [ $interactive -eq 0 ]; then
   echo "The four pages as the installer showed them:"
