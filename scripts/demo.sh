@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The demo's second half, after scripts/try.sh has installed the demo
-# package (it runs this with its Wine bench up: TRY_BENCH, TRY_WORK). As a
-# user would: log off and on again, so that new programs take their
-# environment from the registry alone, then in a console, in a folder of
-# one's own, compile hello.c with gcc found through PATH and run it. On the
-# private X server the same is done in a console window, saved as a picture.
+# package (it runs this with its Wine bench up: TRY_BENCH, TRY_WORK,
+# TRY_TOOLS, TRY_PICTURES). As a user would: log off and on again, so that
+# new programs take their environment from the registry alone, then in a
+# console, in a folder of one's own, compile hello.c with gcc found through
+# PATH and run it. On the private X server the same is done in a console
+# window, saved as a picture.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=imagemagick.sh
