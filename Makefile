@@ -4,7 +4,7 @@ JOBS  ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 300
 
-.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench release package deb dist demo clean
+.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench release package deb dist try-tools try demo clean
 
 test: deps native-test tsan-test win-test fuzz-test deb dist
 
@@ -108,16 +108,31 @@ dist: release
 	@rm -rf $(BUILD)/_CPack_Packages
 	@echo "dist: $(BUILD)/gcc-setup-$(VERSION)-win32.zip"
 
-# The installer on the bundled demo package, under Wine (see README.md); the
-# package is made by `make package`, as a maintainer makes one.
-demo: cross-deps native-build
-	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Debug \
-	  -DSETUP_NATIVE_PKGTREE=$(abspath $(BUILD)/native/bin/pkgtree) >/dev/null
-	cmake --build $(BUILD)/win32 -j$(JOBS) --target demo_gcc robot progman_standin
-	tests/e2e/make-demo-package.sh --layout $(BUILD)/win32/bin/demo_gcc.exe $(BUILD)/win32/demo
-	$(MAKE) --no-print-directory package PLAIN=$(BUILD)/win32/demo/plain ENV=$(BUILD)/win32/demo/env \
-	  INF=$(BUILD)/win32/demo/inf OUT=$(BUILD)/win32/demo/package
-	scripts/demo.sh $(BUILD)/win32
+# Any package folder installed under Wine as a user would (README.md,
+# "Making and shipping a package"), by the Release robot and Program Manager
+# stand-in; the prefix is kept for a look inside.
+ifneq ($(filter try,$(MAKECMDGOALS)),)
+ifeq ($(PACKAGE),)
+$(error usage: make try PACKAGE=DIR)
+endif
+endif
+try-tools: deps
+	@scripts/install-cross-deps.sh $(BUILD)/win32-try
+	cmake -S . -B $(BUILD)/win32-try -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD)/win32-try -j$(JOBS) --target robot progman_standin
+
+try: try-tools
+	scripts/try.sh $(BUILD)/win32-try/bin "$(PACKAGE)" $(BUILD)/try
+
+# The demo: its compiler built from the tcc source, the package made by
+# `make package` as a maintainer makes one, `make try` on it, then a log off
+# and a compile in a console (see README.md).
+demo: try-tools
+	scripts/build-tcc.sh $(BUILD)/tcc
+	tests/e2e/make-demo-package.sh --layout $(BUILD)/tcc/tree $(BUILD)/demo
+	$(MAKE) --no-print-directory package PLAIN=$(BUILD)/demo/plain ENV=$(BUILD)/demo/env \
+	  INF=$(BUILD)/demo/inf OUT=$(BUILD)/demo/package
+	scripts/try.sh $(BUILD)/win32-try/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -4,14 +4,17 @@
 #   scripts/wine-bench.sh start DIR        start Xvfb and a fresh prefix in DIR
 #   scripts/wine-bench.sh stop DIR         end the prefix's processes and Xvfb
 #   scripts/wine-bench.sh run DIR CMD...   start, run CMD, stop (also on failure)
+#   scripts/wine-bench.sh logoff DIR       end every process of the prefix, as a
+#                                          log off; the next program starts a new
+#                                          session, its environment from the registry
 # DIR/env holds the environment that scripts/wine-env.sh gives each program.
 # Everything Wine and Xvfb print goes to files in DIR: their background
 # processes would hold a pipe open for ever.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-command=${1:?usage: wine-bench.sh start|stop|run DIR [CMD...]}
-dir=${2:?usage: wine-bench.sh start|stop|run DIR [CMD...]}
+command=${1:?usage: wine-bench.sh start|stop|logoff|run DIR [CMD...]}
+dir=${2:?usage: wine-bench.sh start|stop|logoff|run DIR [CMD...]}
 shift 2
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
@@ -126,15 +129,27 @@ EOF
   if ! ( . "$dir/env" && mkdir -p "$WINEPREFIX" && wineserver -p && wineboot -i &&
          wine regedit /S "$(winepath -w "$dir/bench.reg")" ) \
       </dev/null >"$dir/wineboot.log" 2>&1; then
-    log "wineboot failed; see $dir/wineboot.log"
+    if grep -q 'Exec format error' "$dir/wineboot.log"; then
+      log "this system runs no 32-bit x86 programs (its kernel has no IA32 emulation), which 32-bit Wine needs"
+    else
+      log "wineboot failed; see $dir/wineboot.log"
+    fi
     stop_bench
     return 1
   fi
   log "display :$display, prefix $dir/prefix"
 }
 
+# The registry is saved as the server ends; a persistent one is started again.
+log_off() {
+  [ -f "$dir/env" ] || { log "no bench running in $dir"; return 1; }
+  # shellcheck disable=SC1091
+  ( . "$dir/env" && { wineserver -k || true; } && wineserver -w && wineserver -p ) >>"$dir/wineserver.log" 2>&1 </dev/null
+}
+
 case "$command" in
   start) start_bench ;;
+  logoff) log_off ;;
   stop) stop_bench ;;
   run)
     [ $# -gt 0 ] || { echo "usage: wine-bench.sh run DIR CMD..." >&2; exit 2; }
@@ -145,5 +160,5 @@ case "$command" in
     "$@" || status=$?
     exit "$status"
     ;;
-  *) echo "usage: wine-bench.sh start|stop|run DIR [CMD...]" >&2; exit 2 ;;
+  *) echo "usage: wine-bench.sh start|stop|logoff|run DIR [CMD...]" >&2; exit 2 ;;
 esac

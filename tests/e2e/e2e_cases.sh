@@ -7,6 +7,15 @@ name=$1 bench=$2 tools=$3 demo=$4 work=$5
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../../scripts/imagemagick.sh
 . "$here/../../scripts/imagemagick.sh"
+# A case that logs off ends every process of its prefix: it has a bench of
+# its own, so that the tests running beside it keep theirs.
+if [ "$name" = compile-through-path ]; then
+  bench=$work/$name.bench
+  mkdir -p "$work"
+  "$here/../../scripts/wine-bench.sh" start "$bench" >"$work/$name.bench.out" 2>&1 ||
+    { echo "FAILED: no Wine bench of its own: $(tail -n1 "$work/$name.bench.out")"; echo "0 passed, 1 failed"; exit 1; }
+  trap '"$here/../../scripts/wine-bench.sh" stop "$bench" >/dev/null 2>&1' EXIT
+fi
 # shellcheck disable=SC1091
 . "$bench/env"
 
@@ -110,7 +119,45 @@ case "$name" in
     check "Finish stands centred at (297, 409)" 'grep -qx "rect 7 297 409 100 30" "$case_dir/robot.out"'
     check "the main window's colour is RGB(194, 191, 165)" '[ "$(pixel licence 5 5)" = "194,191,165" ] && [ "$(pixel finish 5 5)" = "194,191,165" ]'
     check "the notice pane's colour is RGB(224, 223, 209)" '[ "$(pixel licence 336 86)" = "224,223,209" ]'
-    check "the installed gcc.exe runs" 'wine "$drive_c/gcc-demo/bin/gcc.exe" --version </dev/null 2>/dev/null | grep -q "demo package"'
+    check "the installed gcc.exe runs" 'wine "$drive_c/gcc-demo/bin/gcc.exe" -v </dev/null 2>/dev/null | grep -q "^tcc version"'
+    ;;
+  compile-through-path)
+    # What the user gets: after a log off, a console in a folder of their own
+    # finds the compiler through PATH alone.
+    rm -rf "$drive_c/gcc-path" "$drive_c/elsewhere"
+    # The machine's PATH as Windows has it, its folders named through %SystemRoot%.
+    wine reg add "$machine_key" /v PATH /t REG_EXPAND_SZ /d '%SystemRoot%\system32;%SystemRoot%' /f </dev/null >/dev/null 2>&1
+    wine reg delete 'HKCU\Environment' /v PATH /f </dev/null >/dev/null 2>&1
+    accept_and_install 'C:\gcc-path'
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    "$here/../../scripts/wine-bench.sh" logoff "$bench"
+    mkdir -p "$drive_c/elsewhere"
+    printf '%s\n' '#include <stdio.h>' \
+      'int main(int argc, char **argv) { for (int i = 1; i < argc; i++) printf("%d %s\n", i, argv[i]); return 40 + argc; }' \
+      >"$drive_c/elsewhere/args.c"
+    console() {  # a console in C:\elsewhere: cmd /c ARGS, its output in console.out
+      (cd "$drive_c/elsewhere" && wine cmd /c "$@" </dev/null >"$case_dir/console.part" 2>"$case_dir/console.err")
+      local rc=$?
+      tr -d '\r' <"$case_dir/console.part" >"$case_dir/console.out"
+      return $rc
+    }
+    # As set shows it: echo would expand what a REG_SZ value left unexpanded.
+    console set PATH
+    check "the new session's PATH starts with the bin folder, %SystemRoot% expanded" \
+      '[[ "$(sed -n "s/^PATH=//p" "$case_dir/console.out" | tr "[:upper:]" "[:lower:]")" == "c:\\gcc-path\\bin;c:\\windows\\system32;c:\\windows"* ]]'
+    console hostname
+    rc=$?
+    check "a program of system32 is still found by name" '[ $rc -eq 0 ] && [ -s "$case_dir/console.out" ]'
+    console gcc args.c -o args.exe
+    rc=$?
+    check "gcc, found through PATH, compiled args.c into args.exe" '[ $rc -eq 0 ] && [ -f "$drive_c/elsewhere/args.exe" ]'
+    console args.exe one "two words"
+    rc=$?
+    check "args.exe got its arguments" '[ "$(cat "$case_dir/console.out")" = "$(printf "1 one\n2 two words")" ]'
+    check "and its exit status came through ($rc)" '[ $rc -eq 43 ]'
+    # Started again, setup.exe finds the installation through gcc.exe on PATH.
+    run window:nv_gfortran click:1 wait:5 print:4 click:6 gone
+    check "a second setup.exe proposes the installed folder" 'grep -qx "text 4 c:\\\\gcc-path" "$case_dir/robot.out"'
     ;;
   reinstall)
     rm -rf "$drive_c/gcc-again"

@@ -9,6 +9,8 @@
 //   settext:ID:TEXT        replace the control's text
 //   expect:ID:TEXT         the control's text must be TEXT
 //   print:ID               print "text ID TEXT"
+//   last:ID                wait for the control, follow its text until it goes (the
+//                          page is left), then print "text ID TEXT" of its last text
 //   rect:ID                print "rect ID X Y W H" in the main window's client coordinates
 //   winrect                print "winrect X Y W H" of the main window, "client X Y W H"
 //                          of its client area on the screen, its title and class
@@ -203,6 +205,17 @@ void step(const std::string& s) {
     if (got != tail) give_up("control " + std::to_string(id) + " holds \"" + got + "\", not \"" + tail + "\"");
   } else if (verb == "print") {
     std::printf("text %d %s\n", id, text_of(control(id)).c_str());
+  } else if (verb == "last") {
+    HWND c = control(id);
+    std::string last = text_of(c);
+    wait_for("control " + std::to_string(id) + " to go", [&] {
+      std::string now = text_of(c);
+      // A text read as the control went is no text of its own.
+      if (!IsWindow(c) || !IsWindowVisible(c)) return true;
+      last = now;
+      return false;
+    });
+    std::printf("text %d %s\n", id, last.c_str());
   } else if (verb == "rect") {
     RECT r;
     HWND c = control(id);

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Installs a package folder (setup.exe, source, env, inf) under Wine, as a
+# user would, in a throwaway prefix that is kept afterwards:
+#   scripts/try.sh TOOLS_DIR PACKAGE_DIR WORK_DIR [CMD...]
+# TOOLS_DIR holds robot.exe and progman_standin.exe. With a DISPLAY you drive
+# the wizard yourself. Without one, it runs on a private X server and the
+# robot accepts the licence and the proposed folder, installs and presses
+# Finish, saving a picture of the installer's window on each page in
+# WORK_DIR; a picture that cannot be taken fails the run. Then it prints
+# where the files went, the variables the installer set in the registry and
+# the Program Manager text received. CMD, when given, runs next with the
+# bench still up (TRY_BENCH names it, TRY_WORK is WORK_DIR, TRY_TOOLS is
+# TOOLS_DIR, TRY_PICTURES is 1 on the private X server) and its status
+# counts. Last come the pictures and the line "Wine prefix: PATH".
+set -uo pipefail
+usage="usage: try.sh TOOLS_DIR PACKAGE_DIR WORK_DIR [CMD...]"
+[ $# -ge 3 ] || { echo "$usage" >&2; exit 2; }
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=imagemagick.sh
+. "$here/imagemagick.sh"
+tools=$(cd "$1" && pwd) || exit 1
+package=$2
+work=$3
+shift 3
+fail() { echo "try: $*" >&2; exit 1; }
+for f in setup.exe env inf; do [ -f "$package/$f" ] || fail "$package holds no $f: not a package folder"; done
+[ -d "$package/source" ] || fail "$package holds no source folder: not a package folder"
+package=$(cd "$package" && pwd)
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+bench=$work/bench
+e2e=$here/../tests/e2e
+
+interactive=0
+[ -n "${DISPLAY:-}" ] && interactive=1
+shots=(1-licence 2-folder 3-installing 4-finished)
+if [ $interactive -eq 0 ]; then
+  imagemagick import >/dev/null 2>"$work/why" && imagemagick convert >/dev/null 2>"$work/why" ||
+    fail "no pictures can be made: $(cat "$work/why")"
+  for shot in "${shots[@]}"; do rm -f "$work/$shot.png"; done
+fi
+
+"$here/wine-bench.sh" start "$bench" || exit 1
+trap '"$here/wine-bench.sh" stop "$bench" >/dev/null 2>&1' EXIT
+if [ $interactive -eq 1 ]; then
+  # The wizard goes to your own screen; the prefix stays the bench's.
+  sed -i "s|^export DISPLAY=.*|export DISPLAY=$DISPLAY|; /^export XAUTHORITY=/d" "$bench/env"
+  [ -n "${XAUTHORITY:-}" ] && echo "export XAUTHORITY=$XAUTHORITY" >>"$bench/env"
+fi
+# shellcheck disable=SC1091
+. "$bench/env"
+keys=('HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' 'HKCU\Environment')
+registry() {  # FILE: both environment keys, one "KEY: NAME TYPE DATA" line a value
+  local key
+  for key in "${keys[@]}"; do
+    wine reg query "$key" </dev/null 2>/dev/null | tr -d '\r' | sed -n "s|^    |${key%%\\*}: |p"
+  done >"$1"
+}
+registry "$work/registry.before"
+# The prefix's own group server fails on the empty argument the installer
+# sends; the stand-in records the text instead.
+wine "$tools/robot.exe" silence-progman </dev/null >"$work/silence.out" 2>&1
+
+if [ $interactive -eq 1 ]; then
+  echo "The installer is on your screen: accept the licence, choose a folder, install, then Finish."
+  SETUP_ROBOT_TIMEOUT_MS=3600000 bash "$e2e/run-setup.sh" "$bench" "$tools" "$package" "$work" \
+    window:nv_gfortran last:4 gone
+else
+  echo "No DISPLAY: the robot drives the wizard on a private X server."
+  bash "$e2e/run-setup.sh" "$bench" "$tools" "$package" "$work" \
+    window:nv_gfortran winrect shot:1-licence click:1 wait:5 print:4 shot:2-folder \
+    click:5 after:600 shot:3-installing wait:7 after:300 shot:4-finished click:7 gone 2>"$work/why" ||
+    fail "$(sed -n 's/^run-setup: //p;q' "$work/why" | grep . || echo "the robot did not get through the wizard"); see $work/robot.out"
+  # Each picture is the installer's window, cut from the whole screen.
+  for shot in "${shots[@]}"; do
+    why=$(crop_to_window "$work/robot.out" "$work/$shot.png") || fail "$why"
+  done
+fi
+echo "setup.exe ended with status $(cat "$work/setup.status")"
+
+# Where the files went: the folder box's text when Install was pressed.
+folder=$(sed -n 's/^text 4 //p' "$work/robot.out" | tail -n1)
+installed=""
+[ -n "$folder" ] && installed=$(readlink -f "$(winepath -u "$folder" 2>/dev/null)")
+if [ -n "$installed" ] && [ -d "$installed" ]; then
+  echo "Installed into $folder ($installed): $(find "$installed" -type f | wc -l) files"
+  (cd "$installed" && find . -maxdepth 2 | sort | head -20 | sed 's/^/  /')
+else
+  echo "Nothing was installed${folder:+ into $folder}."
+fi
+echo "Registry values the installer set (HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER environment):"
+registry "$work/registry.after"
+grep -vxF -f "$work/registry.before" "$work/registry.after" | sed 's/^/  /' | grep . || echo "  (none)"
+echo "Program Manager text received:"
+sed 's/^/  /' "$work/executes.txt" 2>/dev/null | grep . || echo "  (none)"
+
+status=0
+if [ $# -gt 0 ]; then
+  TRY_BENCH=$bench TRY_WORK=$work TRY_TOOLS=$tools TRY_PICTURES=$((1 - interactive)) "$@" || status=$?
+fi
+if [ $interactive -eq 0 ]; then
+  echo "The four pages as the installer showed them:"
+  for shot in "${shots[@]}"; do echo "  $work/$shot.png"; done
+fi
+echo "Wine prefix: $WINEPREFIX"
+exit $status
