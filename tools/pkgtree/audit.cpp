@@ -127,11 +127,12 @@ bool entry_is_sound(Walk& walk, const std::string& path, const std::string& show
   if (!*folder) return true;
   *real = real_of(native);
   if (!link) return true;
-  for (const std::string& above : walk.open_folders)
-    if (*real == above) {
-      walk.add(shown, "a link to " + target + ", a folder that holds the link: it would be followed for ever");
-      return false;
-    }
+  // That folder itself or one above it: followed, it would repeat for ever.
+  const std::string& here = walk.open_folders.back();
+  if (*real == here || (here.compare(0, real->size(), *real) == 0 && (real->back() == '/' || here[real->size()] == '/'))) {
+    walk.add(shown, "a link to " + target + ", a folder that holds the link: it would be followed for ever");
+    return false;
+  }
   if (!walk.rules.keep_out.empty() && paths_overlap(*real, walk.rules.keep_out)) {
     walk.add(shown, "a link to " + target + ", which holds or lies inside the destination");
     return false;
