@@ -81,6 +81,8 @@ check "check prints each variable and the exact Program Manager text" '[ $? -eq 
   grep -qx "  LIBRARY_PATH  REG_SZ  d:.gcc.lib;d:.gcc.lib.gcc" "$work/check.out" &&
   grep -qxF "  [CreateGroup(GCC, )][AddItem(d:\\gcc\\bin\\gcc.exe,Compiler)][ShowGroup(GCC,4, )][ExitProgman(1)]" "$work/check.out" &&
   grep -qx "check: all well" "$work/check.out"'
+"$pkgtree" check "$work/ship" 'd:\gcc' > /dev/full 2> /dev/null
+check "check into a full standard output exits 1" '[ $? -eq 1 ]'
 printf 'PATH\nREG_EXPAND_SZ\n\\bin\n::\nLIB\nreg_sz\n\\lib\n::\n' > "$work/ship/env"
 printf 'GCC\n::\n%0100d\n' 7 > "$work/ship/inf"
 rm "$work/ship/setup.exe"
@@ -120,7 +122,7 @@ fi
 # compared with what the engine does at that length and one more.
 longest=$(grep "^  longest installed path: " "$work/good.out")
 fits=$(sed -n 's/^  it fits a folder of up to \([0-9]*\) characters$/\1/p' "$work/good.out")
-at_limit=$work/$(head -c $((fits - ${#work} - 1)) /dev/zero | tr '\0' d)
+at_limit=$work/$(printf "%0$((${fits:-0} - ${#work} - 1))d" 0 | tr 0 d)
 "$pkgtree" -q expand "$good/source" "$at_limit" 2> /dev/null && "$pkgtree" check "$good" "$at_limit" > "$work/limit.out"
 check "at the longest folder it names, the package installs and check is content" \
   '[ $? -eq 0 ] && [ "$longest" = "  longest installed path: $((${#work} + 6 + 41)) characters, $work/inst\\include\\c++\\bits\\stl_algorithm_and_more.h" ]'
@@ -242,8 +244,6 @@ chmod 700 "$work"
 # A report that cannot be written is a failure.
 "$pkgtree" verify "$work/pkg" > /dev/full 2> /dev/null
 check "verify into a full standard output exits 1" '[ $? -eq 1 ]'
-"$pkgtree" check "$good" "$folder" > /dev/full 2> /dev/null
-check "check into a full standard output exits 1" '[ $? -eq 1 ]'
 "$pkgtree" -v expand "$work/pkg" "$work/out-closed" >&- 2> /dev/null
 check "expand -v with standard output closed exits 1, and its files stay whole" '[ $? -eq 1 ] && diff -r "$work/plain" "$work/out-closed"'
 

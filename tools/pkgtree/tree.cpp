@@ -462,6 +462,7 @@ int run_tree(CopyMode mode, const char* source, const char* destination, const O
   g_written.store(0);
   g_removed.store(0);
   SignalGuard signals;
+  (void)signals;
   std::size_t files = 0;
   if (!sound_operands(mode, source, destination, &files)) return g_signal.load() != 0 ? end_after_signal(destination, 0) : 1;
 
