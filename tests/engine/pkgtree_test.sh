@@ -30,9 +30,10 @@ check "-j 3 expands the same tree and prints its -v lines in the order of -j 1" 
 
 ok=1
 for f in $(cd "$work/plain" && find . -type f); do
-  bzip2 -t "$work/pkg/$f" 2>/dev/null && cmp -s <(bzip2 -dc "$work/pkg/$f") "$work/plain/$f" || ok=0
+  bzip2 -t "$work/pkg/$f" 2>/dev/null && cmp -s <(bzip2 -dc "$work/pkg/$f") "$work/plain/$f" &&
+    cmp -s <(bzip2 -9c "$work/plain/$f") "$work/pkg/$f" || ok=0
 done
-check "every package file is one stream that stock bzip2 expands" '[ $ok -eq 1 ]'
+check "every package file is one stream that stock bzip2 expands, the very bytes of bzip2 -9" '[ $ok -eq 1 ]'
 
 mkdir -p "$work/stock"
 bzip2 -9c "$work/plain/numbers.txt" > "$work/stock/numbers.txt"
@@ -240,7 +241,11 @@ chmod 755 "$work" "$work/over"
 check "an existing file is kept when its package file cannot be opened" \
   '[ $? -eq 1 ] && [ "$(cat "$work/over.err")" = "pkgtree: Open source file $work/over/pkg/numbers.txt: Permission denied" ] &&
    cmp -s "$work/over/out/numbers.txt" "$work/plain/numbers.txt"'
-chmod 700 "$work"
+mkdir -p "$work/over/unreadable/sub" && chmod 000 "$work/over/unreadable"
+"${as_user[@]}" "$pkgtree" compress "$work/over/unreadable" "$work/over/out/made" > /dev/null 2> "$work/unreadable.err"
+check "an unreadable source is named, and nothing is made" \
+  '[ $? -eq 1 ] && [ "$(cat "$work/unreadable.err")" = "pkgtree: $work/over/unreadable: a folder that cannot be read: Permission denied" ] && [ ! -e "$work/over/out/made" ]'
+chmod 700 "$work" "$work/over/unreadable"
 # A report that cannot be written is a failure.
 "$pkgtree" verify "$work/pkg" > /dev/full 2> /dev/null
 check "verify into a full standard output exits 1" '[ $? -eq 1 ]'
