@@ -464,7 +464,10 @@ int run_tree(CopyMode mode, const char* source, const char* destination, const O
   SignalGuard signals;
   (void)signals;
   std::size_t files = 0;
-  if (!sound_operands(mode, source, destination, &files)) return g_signal.load() != 0 ? end_after_signal(destination, 0) : 1;
+  bool sound = sound_operands(mode, source, destination, &files);
+  // Stopped before the walk made anything, the destination included.
+  if (g_signal.load() != 0) return end_after_signal(destination, files);
+  if (!sound) return 1;
 
   Run& run = g_run;
   clear_run(run);
