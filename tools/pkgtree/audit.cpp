@@ -29,14 +29,6 @@ constexpr char kSeparator = '\\';
 constexpr char kSeparator = '/';
 #endif
 
-char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string folded(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) c = fold(c);
-  return out;
-}
-
 // An entry's name as it can be shown on one line.
 std::string printable(const char* name) {
   std::string out = name;
@@ -174,6 +166,12 @@ void audit_folder(Walk& walk, const std::string& folder, const std::string& real
 }
 
 }  // namespace
+
+std::string folded(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
 
 std::size_t audit_tree(const char* root, const AuditRules& rules, std::vector<Finding>* findings) {
   Walk walk{rules, findings, {}, 0};

@@ -16,12 +16,6 @@
 
 namespace {
 
-std::string folded(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
 struct Checker {
   std::string dir;
   long problems = 0;

@@ -44,6 +44,8 @@ std::size_t audit_tree(const char* root, const AuditRules& rules, std::vector<Fi
 // does not exist yet; and whether one of two such paths holds the other.
 std::string resolved_path(const char* engine_path);
 bool paths_overlap(const std::string& a, const std::string& b);
+// ASCII letters in lower case: names as Windows compares them.
+std::string folded(std::string text);
 
 // Shared ends of the verbs. False, with the reason, for an empty operand.
 bool operand_given(const char* role, const char* text);
