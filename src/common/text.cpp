@@ -46,3 +46,8 @@ void compose_message(char* out, std::size_t size, const char* prefix, const char
   pos += x;
   out[pos] = '\0';
 }
+
+void drop_trailing_backslash(char* path) {
+  const char* last = std::strrchr(path, '\\');
+  if (last != nullptr && last[1] == '\0') path[last - path] = '\0';
+}

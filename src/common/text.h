@@ -15,3 +15,7 @@ bool join_text(char* out, std::size_t size, const char* a, const char* b, const 
 // end (the file name of a path) stays readable.
 void compose_message(char* out, std::size_t size, const char* prefix, const char* subject,
                      const char* suffix);
+
+// Removes one backslash when the text ends with it: what the installer does
+// to the folder it is given.
+void drop_trailing_backslash(char* path);

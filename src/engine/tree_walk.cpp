@@ -42,19 +42,6 @@ bool names_a_device(const char* name) {
          base[3] >= '1' && base[3] <= '9';
 }
 
-// A name that Windows could not take as one entry of a folder: a separator
-// in it would make the joined path reach elsewhere (".." included), and the
-// other characters are refused by Windows itself. On Linux any of them can
-// stand in a file name, so a package made there can hold one.
-bool names_one_entry(const char* name) {
-  if (*name == '\0') return false;
-  for (const char* c = name; *c != '\0'; ++c) {
-    unsigned char u = static_cast<unsigned char>(*c);
-    if (u < 0x20 || std::strchr("\\/<>:\"|?*", u) != nullptr) return false;
-  }
-  return !names_a_device(name);
-}
-
 // Refused before anything is opened or created for it. The name is quoted,
 // as it may look like a path; control characters are shown as '?' so that
 // the message stays one readable line.
@@ -71,6 +58,19 @@ void fail_on_name(const char* folder, const char* name) {
 }
 
 }  // namespace
+
+// A separator in the name would make the joined path reach elsewhere (".."
+// included), and the other characters are refused by Windows itself. On
+// Linux any of them can stand in a file name, so a package made there can
+// hold one.
+bool names_one_entry(const char* name) {
+  if (*name == '\0') return false;
+  for (const char* c = name; *c != '\0'; ++c) {
+    unsigned char u = static_cast<unsigned char>(*c);
+    if (u < 0x20 || std::strchr("\\/<>:\"|?*", u) != nullptr) return false;
+  }
+  return !names_a_device(name);
+}
 
 uint32_t PackageLoader(void*) {
   InstallState& state = install_state();

@@ -51,12 +51,6 @@ void destroy_control(WindowHandle& control) {
   control = nullptr;
 }
 
-// Removes one backslash when the text ends with it.
-void drop_trailing_backslash(char* path) {
-  const char* last = std::strrchr(path, '\\');
-  if (last != nullptr && last[1] == '\0') path[last - path] = '\0';
-}
-
 intptr_t create_licence_page(WindowHandle window, uint32_t message, uintptr_t wparam,
                              intptr_t lparam) {
   InstallState& state = install_state();

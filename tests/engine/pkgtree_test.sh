@@ -30,9 +30,10 @@ check "-j 3 expands the same tree and prints its -v lines in the order of -j 1" 
 
 ok=1
 for f in $(cd "$work/plain" && find . -type f); do
-  bzip2 -t "$work/pkg/$f" 2>/dev/null && cmp -s <(bzip2 -dc "$work/pkg/$f") "$work/plain/$f" || ok=0
+  bzip2 -t "$work/pkg/$f" 2>/dev/null && cmp -s <(bzip2 -dc "$work/pkg/$f") "$work/plain/$f" &&
+    cmp -s <(bzip2 -9c "$work/plain/$f") "$work/pkg/$f" || ok=0
 done
-check "every package file is one stream that stock bzip2 expands" '[ $ok -eq 1 ]'
+check "every package file is one stream that stock bzip2 expands, the very bytes of bzip2 -9" '[ $ok -eq 1 ]'
 
 mkdir -p "$work/stock"
 bzip2 -9c "$work/plain/numbers.txt" > "$work/stock/numbers.txt"
@@ -81,6 +82,8 @@ check "check prints each variable and the exact Program Manager text" '[ $? -eq 
   grep -qx "  LIBRARY_PATH  REG_SZ  d:.gcc.lib;d:.gcc.lib.gcc" "$work/check.out" &&
   grep -qxF "  [CreateGroup(GCC, )][AddItem(d:\\gcc\\bin\\gcc.exe,Compiler)][ShowGroup(GCC,4, )][ExitProgman(1)]" "$work/check.out" &&
   grep -qx "check: all well" "$work/check.out"'
+"$pkgtree" check "$work/ship" 'd:\gcc' > /dev/full 2> /dev/null
+check "check into a full standard output exits 1" '[ $? -eq 1 ]'
 printf 'PATH\nREG_EXPAND_SZ\n\\bin\n::\nLIB\nreg_sz\n\\lib\n::\n' > "$work/ship/env"
 printf 'GCC\n::\n%0100d\n' 7 > "$work/ship/inf"
 rm "$work/ship/setup.exe"
@@ -90,9 +93,64 @@ check "check reports format errors of env and inf with their lines, and a missin
   grep -qxF "problem: $work/ship/inf line 3: longer than 79 characters: the installer leaves it out" "$work/check-bad.out" &&
   grep -q "^problem: $work/ship/setup.exe: missing" "$work/check-bad.out"'
 
+# check against the installer itself: the native setup installs the same
+# package for the folder typed with a trailing backslash, its env ending in
+# a blank line; what check prints is what setup wrote and sent.
+setup=$(cd "$(dirname "$pkgtree")" && pwd)/setup
+good=$work/good
+mkdir -p "$good/source/include/c++/bits" "$good/source/lib"
+printf 'GCC\n::\n$\\bin\\gcc.exe,Compiler\n::\nGCC\n' > "$good/inf"
+printf 'GCCTEST\nREG_SZ\n\\bin;\\lib\n::\n\n' > "$good/env"
+: > "$good/setup.exe"
+mkdir -p "$good/source/bin" && printf 'x' | bzip2 -9 > "$good/source/bin/gcc.exe"
+printf 'x' | bzip2 -9 > "$good/source/include/c++/bits/stl_algorithm_and_more.h"
+folder="$work/inst\\"
+if [ -x "$setup" ]; then
+  (cd "$good" && printf 'click 1\ntype %s\nclick 5\nclick 7\n' "$folder" |
+    SETUP_MACHINE_REGISTRY="$work/machine.reg" SETUP_USER_REGISTRY="$work/user.reg" "$setup" > /dev/null 2> "$work/setup.err")
+  "$pkgtree" check "$good" "$folder" > "$work/good.out"
+  check_rc=$?
+  written=$(sed -n 's/^"GCCTEST"="\(.*\)"$/\1/p' "$work/machine.reg" | sed 's/\\\\/\\/g')
+  sent=$(sed -n 's/^execute //p' "$work/setup.err")
+  check "check prints the value setup wrote and the text it sent, for a folder with a trailing backslash and an env ending in a blank line" \
+    '[ $check_rc -eq 0 ] && [ -n "$written" ] && grep -qxF "  GCCTEST  REG_SZ  $written" "$work/good.out" &&
+     [ -n "$sent" ] && [ "$(grep -A1 "^Program Manager text:" "$work/good.out" | tail -1)" = "  $sent" ] &&
+     [ -f "$work/inst/bin/gcc.exe" ] && grep -qx "check: all well" "$work/good.out"'
+else
+  check "the native setup stands beside pkgtree ($setup)" false
+fi
+# Its figures: the longest path, and the longest folder that still fits,
+# compared with what the engine does at that length and one more.
+longest=$(grep "^  longest installed path: " "$work/good.out")
+fits=$(sed -n 's/^  it fits a folder of up to \([0-9]*\) characters$/\1/p' "$work/good.out")
+at_limit=$work/$(printf "%0$((${fits:-0} - ${#work} - 1))d" 0 | tr 0 d)
+"$pkgtree" -q expand "$good/source" "$at_limit" 2> /dev/null && "$pkgtree" check "$good" "$at_limit" > "$work/limit.out"
+check "at the longest folder it names, the package installs and check is content" \
+  '[ $? -eq 0 ] && [ "$longest" = "  longest installed path: $((${#work} + 6 + 41)) characters, $work/inst\\include\\c++\\bits\\stl_algorithm_and_more.h" ]'
+"$pkgtree" -q expand "$good/source" "${at_limit}d" 2> "$work/over-limit.err"
+expand_rc=$?
+"$pkgtree" check "$good" "${at_limit}d" > "$work/over-limit.out"
+check "one character more: the engine stops and check exits 1 naming the file" \
+  '[ $expand_rc -eq 1 ] && grep -q "Path too long to install" "$work/over-limit.err" && [ $? -eq 0 ] &&
+   grep -q "^problem: ${at_limit}d: too long for include\\\\c++\\\\bits\\\\stl_algorithm_and_more.h: " "$work/over-limit.out"'
+# What else goes wrong on the user's machine: ";" in the folder, an item
+# naming a file the package lacks or a name with a comma (problems); an env
+# item without its "\\" or naming a folder the package lacks (warnings).
+cp -r "$good" "$work/faulty"
+printf 'GCC\n::\n$\\bin\\gcc.exe,GCC, the compiler\n$\\bin\\g++.exe,G++\n::\nGCC\n' > "$work/faulty/inf"
+printf 'GCCTEST\nREG_SZ\nc:\\program files\\gccbin;\\nolib;\\lib\n::\n' > "$work/faulty/env"
+"$pkgtree" check "$work/faulty" 'd:\a;b' > "$work/faulty.out"
+check "a folder holding \";\" is a problem" '[ $? -eq 1 ] && grep -qxF "problem: d:\a;b: holds \";\", which would split it in two on PATH" "$work/faulty.out"'
+"$pkgtree" check "$work/faulty" 'd:\gcc' > "$work/faulty.out"
+check "check names each fault of inf and env" '[ $? -eq 1 ] && [ "$(grep "^problem\|^warning" "$work/faulty.out")" = "$(cat <<LINES
+warning: $work/faulty/env GCCTEST: the item "c:\program files\gccbin" does not start with "\": it becomes d:\gccc:\program files\gccbin
+warning: $work/faulty/env GCCTEST: the item "\nolib" names a folder the package does not hold
+problem: $work/faulty/inf line 3: the item'"'"'s name holds a comma: the Program Manager takes what follows as a further argument
+problem: $work/faulty/inf line 4: the item'"'"'s program \$\bin\g++.exe is not a file of the package
+LINES
+)" ]'
+
 # Failures: the platform's paths, the caption once, the file named.
-"$pkgtree" expand "$work/missing" "$work/x" > /dev/null 2> "$work/missing.err"
-check "a failure exits 1 with the message" '[ $? -eq 1 ] && [ "$(cat "$work/missing.err")" = "pkgtree: Source directory does not exist." ]'
 mkdir -p "$work/ro/bin"
 : > "$work/ro/bin/f5.h"
 chmod a-w "$work/ro/bin/f5.h"
@@ -123,11 +181,130 @@ fi
 "$pkgtree" -j 2 compress "$work/plain" "$work/pkg-pipe" 2> "$work/pipe.err" | cat
 check "with standard error not a terminal nothing of it appears" '[ ! -s "$work/pipe.err" ]'
 
-"$pkgtree" frobnicate a b > /dev/null 2> "$work/usage.err"
-check "bad arguments exit 2 with a usage line" '[ $? -eq 2 ] && grep -q "^usage: pkgtree" "$work/usage.err"'
-"$pkgtree" expand onlyone > /dev/null 2>&1
-check "too few arguments exit 2" '[ $? -eq 2 ]'
-"$pkgtree" -j 0 expand a b > /dev/null 2>&1
-check "a job count below 1 exits 2" '[ $? -eq 2 ]'
+# Usage errors: status 2, the reason on the first line, then the usage.
+usage_case() {  # REASON ARGS...
+  local reason=$1; shift
+  "$pkgtree" "$@" > /dev/null 2> "$work/usage.err"
+  check "usage error $*: exit 2 saying $reason" \
+    '[ $? -eq 2 ] && [ "$(head -1 "$work/usage.err")" = "pkgtree: $reason" ] && grep -q "^usage: pkgtree" "$work/usage.err"'
+}
+usage_case 'unknown verb "frobnicate"' frobnicate a b
+usage_case 'expand takes 2 operands, not 1' expand onlyone
+usage_case '-j takes a number of jobs from 1 to 1024, not "0"' -j0 expand a b
+usage_case 'unknown option "-vq"' -vq expand a b
+usage_case 'options stand before the verb: "-v"' expand a b -v
+"$pkgtree" -q -- copy "$work/plain" "$work/after-dashes" 2> "$work/dashes.err"
+check "-- ends the options" '[ $? -eq 0 ] && diff -r "$work/plain" "$work/after-dashes" && [ ! -e "$work/never" ]'
+
+# Never harms what it was given: each refusal exits 1 with one line naming
+# what is wrong, before anything is made; the plain tree stays as it was.
+snapshot() { (cd "$work/plain" && find . -printf '%p %s %T@\n' | sort && find . -type f -exec md5sum {} + | sort); }
+before=$(snapshot)
+mkdir -p "$work/odd/sub" "$work/loop/deep"
+ln -s "$work/plain" "$work/alias"
+printf 'data\n' > "$work/odd/sub/real.txt"
+mkfifo "$work/fifo-tree-fifo" 2>/dev/null; mkdir -p "$work/fifo-tree"; mv "$work/fifo-tree-fifo" "$work/fifo-tree/pipe"
+ln -s ../.. "$work/loop/deep/up"
+mkdir -p "$work/dangling"; ln -s gone.txt "$work/dangling/link"
+while IFS='|' read -r name status line args; do
+  eval "set -- $args"
+  timeout 60 "$pkgtree" -j 2 "$@" > /dev/null 2> "$work/refusal.err"
+  rc=$?
+  check "refused: $name" '[ $rc -eq $status ] && [ "$(cat "$work/refusal.err")" = "$line" ] && [ ! -e "$work/made" ] && [ "$(snapshot)" = "$before" ]'
+done <<TABLE
+same folder|1|pkgtree: $work/plain and $work/plain are the same folder|compress "$work/plain" "$work/plain"
+inside it through a link and ..|1|pkgtree: $work/alias and $work/plain/bin/../bin/made overlap: the destination lies inside the source|copy "$work/alias" "$work/plain/bin/../bin/made"
+empty source|2|pkgtree: the SOURCE is empty: it names no folder|copy "" "$work/made"
+destination inside the source|1|pkgtree: $work/plain and $work/plain/bin/made overlap: the destination lies inside the source|compress "$work/plain" "$work/plain/bin/made"
+source inside the destination|1|pkgtree: $work/plain/bin and $work/plain overlap: the source lies inside the destination|copy "$work/plain/bin" "$work/plain"
+missing source, named|1|pkgtree: $work/nosuch: Source directory does not exist.|compress "$work/nosuch" "$work/made"
+empty destination|2|pkgtree: the DESTINATION is empty: it names no folder|copy "$work/plain" ""
+a FIFO|1|pkgtree: $work/fifo-tree/pipe: a FIFO: only files and folders can be packed|compress "$work/fifo-tree" "$work/made"
+a link to a folder above|1|pkgtree: $work/loop/deep/up: a link to ../.., a folder that holds the link: it would be followed for ever|copy "$work/loop" "$work/made"
+a dangling link|1|pkgtree: $work/dangling/link: a link to gone.txt, which leads nowhere|compress "$work/dangling" "$work/made"
+TABLE
+ln -s sub/real.txt "$work/odd/file-link"
+ln -s "$work/odd/sub" "$work/odd/folder-link"
+"$pkgtree" compress "$work/odd" "$work/odd-pkg" && "$pkgtree" expand "$work/odd-pkg" "$work/odd-out"
+check "a link to a file is packed as the file, a link to a folder elsewhere is followed" \
+  '[ -f "$work/odd-out/file-link" ] && [ ! -L "$work/odd-out/file-link" ] && cmp -s "$work/odd-out/file-link" "$work/odd/sub/real.txt" &&
+   cmp -s "$work/odd-out/folder-link/real.txt" "$work/odd/sub/real.txt"'
+# expand over an installed tree: a package file that cannot be opened leaves
+# the old file as it was (run as an unprivileged user, whom chmod stops).
+as_user=()
+[ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+mkdir -p "$work/over" && cp -r "$work/pkg" "$work/over/pkg" && cp -r "$work/plain" "$work/over/out"
+chmod 000 "$work/over/pkg/numbers.txt"
+chmod 755 "$work" "$work/over"
+[ "$(id -u)" -ne 0 ] || chown -R 65534 "$work/over/out"
+"${as_user[@]}" "$pkgtree" -j 1 expand "$work/over/pkg" "$work/over/out" > /dev/null 2> "$work/over.err"
+check "an existing file is kept when its package file cannot be opened" \
+  '[ $? -eq 1 ] && [ "$(cat "$work/over.err")" = "pkgtree: Open source file $work/over/pkg/numbers.txt: Permission denied" ] &&
+   cmp -s "$work/over/out/numbers.txt" "$work/plain/numbers.txt"'
+mkdir -p "$work/over/unreadable/sub" && chmod 000 "$work/over/unreadable"
+"${as_user[@]}" "$pkgtree" compress "$work/over/unreadable" "$work/over/out/made" > /dev/null 2> "$work/unreadable.err"
+check "an unreadable source is named, and nothing is made" \
+  '[ $? -eq 1 ] && [ "$(cat "$work/unreadable.err")" = "pkgtree: $work/over/unreadable: a folder that cannot be read: Permission denied" ] && [ ! -e "$work/over/out/made" ]'
+chmod 700 "$work" "$work/over/unreadable"
+# A report that cannot be written is a failure.
+"$pkgtree" verify "$work/pkg" > /dev/full 2> /dev/null
+check "verify into a full standard output exits 1" '[ $? -eq 1 ]'
+"$pkgtree" -v expand "$work/pkg" "$work/out-closed" >&- 2> /dev/null
+check "expand -v with standard output closed exits 1, and its files stay whole" '[ $? -eq 1 ] && diff -r "$work/plain" "$work/out-closed"'
+
+# SIGINT and SIGTERM: no file is started after them, the ones under way are
+# removed, one line says what is left, status 130 or 143.
+mkdir -p "$work/big"
+for i in $(seq 1 24); do head -c 1000000 /dev/urandom > "$work/big/f$i"; done
+while read -r jobs sig status verb from; do
+  out=$work/stopped-$jobs-$sig-$verb
+  "$pkgtree" -j "$jobs" "$verb" "$work/$from" "$out" 2> "$out.err" &
+  pid=$!
+  # One file more than the jobs begun: the first is whole.
+  until [ "$(ls "$out" 2>/dev/null | wc -l)" -gt "$jobs" ] || ! kill -0 $pid 2>/dev/null; do sleep 0.02; done
+  kill -"$sig" $pid
+  wait $pid
+  rc=$?
+  ok=1
+  for f in "$out"/*; do
+    if [ "$verb" = compress ]; then cmp -s <(bzip2 -dc "$f" 2>/dev/null) "$work/big/${f##*/}" || ok=0
+    else cmp -s "$f" "$work/big/${f##*/}" || ok=0; fi
+  done
+  left=$(ls "$out" | wc -l)
+  check "-j $jobs $verb stopped by SIG$sig: status $status, $left whole files, one line" \
+    '[ $rc -eq $status ] && [ $ok -eq 1 ] && [ "$left" -ge 1 ] && [ "$left" -lt 24 ] && grep -Eqx "pkgtree: stopped by SIG$sig: $out holds $left of the 24 files, each whole; [0-9]+ under way (was|were) removed" "$out.err"'
+  [ "$verb" = compress ] && [ "$jobs" = 1 ] && "$pkgtree" -q compress "$work/big" "$work/big-pkg"
+done <<RUNS
+1 INT 130 compress big
+2 TERM 143 compress big
+2 INT 130 expand big-pkg
+RUNS
+
+# What Windows would do with the names: compress refuses them before it
+# writes anything, verify reports each with its path; non-ASCII only warns.
+mkdir -p "$work/win/include/linux"
+for n in include/linux/xt_CONNMARK.h include/linux/xt_connmark.h NOTES. "SPACE.txt " con.h "a:b.h" "caf$(printf '\303\251').txt"; do
+  printf 'x\n' > "$work/win/$n"
+done
+e=$(printf '\303\251') mangled=$(printf '\303\203\302\251')
+sort > "$work/win.expected" <<LINES
+pkgtree: $work/win/include/linux/xt_connmark.h: the same name as "xt_CONNMARK.h" when case is ignored: on Windows one overwrites the other
+pkgtree: $work/win/NOTES.: a name ending in "." or " ": Windows drops the ending, and the installation stops
+pkgtree: $work/win/SPACE.txt : a name ending in "." or " ": Windows drops the ending, and the installation stops
+pkgtree: $work/win/con.h: a name the installer refuses (a reserved or control character, or a device name)
+pkgtree: $work/win/a:b.h: a name the installer refuses (a reserved or control character, or a device name)
+pkgtree: warning: $work/win/caf$e.txt: a name with bytes outside ASCII: Windows reads them in the user's ANSI code page (the UTF-8 "$e" becomes "$mangled" on a Western system)
+LINES
+"$pkgtree" compress "$work/win" "$work/win-pkg" 2> "$work/win.err"
+check "compress refuses what Windows would break, naming each, and makes nothing" '[ $? -eq 1 ] && [ ! -e "$work/win-pkg" ] &&
+  sed "s|xt_CONNMARK.h: the same name as .xt_connmark.h.|xt_connmark.h: the same name as \"xt_CONNMARK.h\"|" "$work/win.err" | sort | diff - "$work/win.expected"'
+(cd "$work/win" && find . -type f -exec bzip2 -9 {} +)
+(cd "$work/win" && find . -name '*.bz2' | while read -r f; do mv "$f" "${f%.bz2}"; done)
+"$pkgtree" verify "$work/win" > "$work/win-verify.out"
+check "verify of a stock bzip2 package reports the same names, each with its path" '[ $? -eq 1 ] &&
+  [ "$(grep -c "^$work/win/" "$work/win-verify.out")" -eq 5 ] && grep -q "^warning: $work/win/caf" "$work/win-verify.out" && grep -qx "verify: 5 problems" "$work/win-verify.out"'
+find "$work/win" -maxdepth 1 -type f -delete && rm "$work/win/include/linux/xt_CONNMARK.h"
+"$pkgtree" verify "$work/win" > "$work/win-ascii.out"
+check "a tree without such names verifies as before" '[ $? -eq 0 ] && grep -qx "verify: all well" "$work/win-ascii.out"'
 
 exit $((failures > 0))

@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +18,12 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include "common/text.h"
 #include "engine/engine.h"
 #include "platform/platform.h"
 #include "pkgtree.h"
@@ -58,6 +67,39 @@ Run g_run;
 // The file this thread is writing, for the failure path.
 thread_local Job* t_current = nullptr;
 thread_local bool t_worker = false;
+
+// SIGINT or SIGTERM: no file is started after it, and the files under way
+// when it came are removed once their action is done.
+std::atomic<int> g_signal{0};
+std::atomic<std::size_t> g_written{0}, g_removed{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void on_signal(int signal_number) { g_signal.store(signal_number); }
+
+// After a signal the engine's walk sees no further entry, and a folder it
+// enters holds nothing: it returns through its own levels, closing each
+// search, and makes nothing more.
+class StopAtSignal : public DirectoryLister {
+ public:
+  DirectoryLister* real = nullptr;
+  SearchHandle find_first(const char* pattern, FindRecord* record) override {
+    std::size_t n = std::strlen(pattern);
+    if (g_signal.load() == 0 || n < 2 || std::strcmp(pattern + n - 2, "\\*") != 0)
+      return real->find_first(pattern, record);
+    std::strcpy(record->name, ".");
+    record->attributes = kAttributeDirectory;
+    return &nothing_;
+  }
+  bool find_next(SearchHandle search, FindRecord* record) override {
+    return search != &nothing_ && g_signal.load() == 0 && real->find_next(search, record);
+  }
+  void find_close(SearchHandle search) override {
+    if (search != &nothing_) real->find_close(search);
+  }
+
+ private:
+  char nothing_ = 0;
+};
 
 bool same_entry(const Entry& a, const Entry& b) {
   return a.exists == b.exists && a.size == b.size && a.change_stamp == b.change_stamp &&
@@ -151,12 +193,36 @@ Job job_of(const char* destination_path) {
   return job;
 }
 
+// expand empties the destination before it opens the source: an existing
+// file is kept until the source is known to open. The message is the
+// engine's own.
+void open_source_first(const Job& job) {
+  if (g_run.mode != CopyMode::Expand || !job.before.exists) return;
+  std::FILE* source = std::fopen(shown_path(job.source.c_str()).c_str(), "rb");
+  if (source != nullptr) {
+    std::fclose(source);
+    return;
+  }
+  char reason[128];
+  join_text(reason, sizeof reason, ": ", std::strerror(errno));
+  char message[256];
+  compose_message(message, sizeof message, "Open source file ", job.source.c_str(), reason);
+  engine_ports().fatal->fail(message, "Error");
+}
+
 // The installer's own action on one file, known to the failure path.
 void write_file(Job& job) {
   job.before = look_up(job.destination.c_str());
   t_current = &job;
+  open_source_first(job);
   install_file(job.source.c_str(), job.destination.c_str(), static_cast<int32_t>(g_run.mode), 0);
   t_current = nullptr;
+  if (g_signal.load() != 0) {
+    remove_if_changed(job);
+    ++g_removed;
+  } else {
+    ++g_written;
+  }
   g_run.progress->add(1, job.size);
 }
 
@@ -170,6 +236,7 @@ void print_destination(const char* destination_path) {
 class OneThread : public WizardLink {
  public:
   void set_current_file(const char* path) override {
+    if (g_signal.load() != 0) return;
     Job job = job_of(path);
     if (g_run.options.verbose) print_destination(path);
     write_file(job);
@@ -180,7 +247,9 @@ class OneThread : public WizardLink {
 // -j N: the engine's walk lists the files (and makes the folders) first.
 class Collect : public WizardLink {
  public:
-  void set_current_file(const char* path) override { g_run.jobs.push_back(job_of(path)); }
+  void set_current_file(const char* path) override {
+    if (g_signal.load() == 0) g_run.jobs.push_back(job_of(path));
+  }
   void send_command(WindowHandle, int32_t) override {}
 };
 
@@ -198,7 +267,7 @@ void work() {
   t_worker = true;
   Run& run = g_run;
   std::unique_lock<std::mutex> lock(run.mutex);
-  while (!run.stopping && run.next < run.order.size()) {
+  while (!run.stopping && g_signal.load() == 0 && run.next < run.order.size()) {
     std::size_t index = run.order[run.next++];
     ++run.busy;
     lock.unlock();
@@ -213,9 +282,111 @@ void work() {
       if (run.options.verbose) print_destination(run.jobs[run.printed].destination.c_str());
     run.changed.notify_all();
   }
+  if (g_signal.load() != 0) run.stopping = true;
+  run.changed.notify_all();
 }
 
+void clear_run(Run& run) {
+  run.jobs.clear();
+  run.order.clear();
+  run.done.clear();
+  run.next = run.printed = run.finished = 0;
+  run.stopping = false;
+  run.busy = 0;
+  run.failure.clear();
+  run.failed_jobs.clear();
+}
+
+// What a signal left: one line, and 128 + its number.
+int end_after_signal(const std::string& destination, std::size_t files) {
+  int signal_number = g_signal.load();
+  std::size_t removed = g_removed.load();
+  std::fflush(stdout);
+  std::fprintf(stderr, "pkgtree: stopped by %s: %s holds %zu of the %zu files, each whole; %zu under way %s removed\n",
+               signal_number == SIGINT ? "SIGINT" : "SIGTERM", shown_path(destination.c_str()).c_str(),
+               g_written.load(), files, removed, removed == 1 ? "was" : "were");
+  std::fflush(stderr);
+  return 128 + signal_number;
+}
+
+// Refused before anything is made: the operands, then the tree's entries.
+bool sound_operands(CopyMode mode, const char* source, const char* destination, std::size_t* files) {
+  Entry root = look_up(source);
+  if (!root.exists || !root.folder) {
+    std::fprintf(stderr, "pkgtree: %s: %s\n", shown_path(source).c_str(),
+                 root.exists ? "not a folder" : "Source directory does not exist.");
+    return false;
+  }
+  AuditRules rules;
+  rules.windows_names = mode == CopyMode::Compress;
+  rules.keep_out = resolved_path(destination);
+  std::string real_source = resolved_path(source);
+  if (paths_overlap(real_source, rules.keep_out)) {
+    const char* how = real_source == rules.keep_out ? "are the same folder"
+                      : rules.keep_out.size() > real_source.size() ? "overlap: the destination lies inside the source"
+                                                                   : "overlap: the source lies inside the destination";
+    std::fprintf(stderr, "pkgtree: %s and %s %s\n", shown_path(source).c_str(), shown_path(destination).c_str(), how);
+    return false;
+  }
+  std::vector<Finding> findings;
+  *files = audit_tree(source, rules, &findings);
+  bool sound = true;
+  for (const Finding& f : findings) {
+    std::fprintf(stderr, "pkgtree: %s%s: %s\n", f.warning ? "warning: " : "", f.path.c_str(), f.what.c_str());
+    sound = sound && f.warning;
+  }
+  return sound;
+}
+
+#ifndef _WIN32
+struct SignalGuard {
+  struct sigaction old_int {}, old_term {};
+  SignalGuard() {
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &old_int);
+    sigaction(SIGTERM, &action, &old_term);
+  }
+  ~SignalGuard() {
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGTERM, &old_term, nullptr);
+  }
+};
+#else
+struct SignalGuard {};
+#endif
+
 }  // namespace
+
+int run_interrupted() { return g_signal.load(); }
+
+bool operand_given(const char* role, const char* text) {
+  if (*text != '\0') return true;
+  std::fprintf(stderr, "pkgtree: the %s is empty: it names no folder\n", role);
+  return false;
+}
+
+int report_written(int status) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  std::fprintf(stderr, "pkgtree: the report could not be written to standard output: %s\n",
+               std::strerror(errno != 0 ? errno : EIO));
+  return status != 0 ? status : 1;
+}
+
+void guard_standard_streams() {
+#ifndef _WIN32
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      int held = open("/dev/null", O_RDONLY);
+      if (held >= 0 && held != fd) {
+        dup2(held, fd);
+        close(held);
+      }
+    }
+#endif
+}
 
 std::string shown_path(const char* engine_path) {
   std::string out(std::strlen(engine_path) + 1, '\0');
@@ -278,18 +449,34 @@ int run_tree(CopyMode mode, const char* source, const char* destination, const O
   static StopTheRun fatal;
   static OneThread one_thread;
   static Collect collect;
+  static StopAtSignal lister;
+  guard_standard_streams();
+  if (!operand_given("SOURCE", source) || !operand_given("DESTINATION", destination)) return 2;
+  EnginePorts ports = platform_engine_ports();
+  lister.real = ports.lister;
+  ports.lister = &lister;
+  ports.fatal = &fatal;
+  ports.wizard = options.jobs <= 1 ? static_cast<WizardLink*>(&one_thread) : &collect;
+  engine_ports() = ports;
+  g_signal.store(0);
+  g_written.store(0);
+  g_removed.store(0);
+  SignalGuard signals;
+  (void)signals;
+  std::size_t files = 0;
+  bool sound = sound_operands(mode, source, destination, &files);
+  // Stopped before the walk made anything, the destination included.
+  if (g_signal.load() != 0) return end_after_signal(destination, files);
+  if (!sound) return 1;
+
   Run& run = g_run;
+  clear_run(run);
   run.mode = mode;
   run.options = options;
   run.source_root = source;
   run.destination_root = destination;
   Progress progress(!options.quiet);
   run.progress = &progress;
-
-  EnginePorts ports = platform_engine_ports();
-  ports.fatal = &fatal;
-  ports.wizard = options.jobs <= 1 ? static_cast<WizardLink*>(&one_thread) : &collect;
-  engine_ports() = ports;
 
   if (options.jobs <= 1) {
     if (progress.shown()) {
@@ -305,17 +492,24 @@ int run_tree(CopyMode mode, const char* source, const char* destination, const O
     for (const Job& job : run.jobs) bytes += job.size;
     progress.start(run.jobs.size(), bytes);
     std::vector<std::thread> workers;
-    for (unsigned i = 0; i < options.jobs && i < run.jobs.size(); ++i) workers.emplace_back(work);
+    for (unsigned i = 0; i < options.jobs && i < run.jobs.size() && g_signal.load() == 0; ++i)
+      workers.emplace_back(work);
     std::unique_lock<std::mutex> lock(run.mutex);
-    run.changed.wait(lock, [&] { return run.stopping || run.finished == run.jobs.size(); });
-    if (run.stopping) {
+    run.changed.wait(lock, [&] {
+      return run.stopping || run.finished == run.jobs.size() || (workers.empty() && g_signal.load() != 0);
+    });
+    // A signal stops the workers between files; a failure ends the run.
+    run.changed.wait(lock, [&] { return run.busy == 0; });
+    if (!run.failure.empty()) {
       lock.unlock();
       end_after_failure();
     }
     lock.unlock();
     for (std::thread& worker : workers) worker.join();
   }
-  progress.finish(true);
+  bool stopped = g_signal.load() != 0;
+  progress.finish(!stopped);
   run.progress = nullptr;
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  if (stopped) return end_after_signal(destination, files);
+  return report_written(0);
 }

@@ -136,8 +136,29 @@ void say_problem(const std::string& path, const std::string& what) {
 }  // namespace
 
 int run_verify(const char* package, const char* plain, const Options& options) {
+  guard_standard_streams();
+  if (!operand_given("PACKAGE_SOURCE", package) || (plain != nullptr && !operand_given("PLAIN_TREE", plain)))
+    return 2;
   EnginePorts ports = platform_engine_ports();
   engine_ports() = ports;
+  // What Windows would make of the package's names; links and FIFOs, in
+  // either tree, before anything is opened in it.
+  std::vector<Finding> findings;
+  AuditRules rules;
+  rules.windows_names = true;
+  if (look_up(package).folder) audit_tree(package, rules, &findings);
+  if (plain != nullptr && look_up(plain).folder) audit_tree(plain, AuditRules(), &findings);
+  long problems = 0;
+  bool walkable = true;
+  for (const Finding& f : findings) {
+    std::printf("%s%s: %s\n", f.warning ? "warning: " : "", f.path.c_str(), f.what.c_str());
+    if (!f.warning) ++problems;
+    walkable = walkable && (f.warning || f.about_name);
+  }
+  if (!walkable) {
+    std::printf("verify: %ld problem%s; the trees were not read further\n", problems, problems == 1 ? "" : "s");
+    return report_written(1);
+  }
   TreeListing packed, original;
   if (!list_tree(package, &packed, false)) {
     std::fprintf(stderr, "pkgtree: %s: not a folder that can be listed\n", shown_path(package).c_str());
@@ -147,7 +168,6 @@ int run_verify(const char* package, const char* plain, const Options& options) {
     std::fprintf(stderr, "pkgtree: %s: not a folder that can be listed\n", shown_path(plain).c_str());
     return 1;
   }
-  long problems = 0;
   std::set<std::string> plain_files = as_set(original.files);
   if (plain != nullptr) {
     // Folders and files on one side only, in each tree's walk order.
@@ -217,6 +237,5 @@ int run_verify(const char* package, const char* plain, const Options& options) {
               plain != nullptr ? ", compared with the plain tree" : "");
   if (problems == 0) std::printf("verify: all well\n");
   else std::printf("verify: %ld problem%s\n", problems, problems == 1 ? "" : "s");
-  std::fflush(stdout);
-  return problems == 0 ? 0 : 1;
+  return report_written(problems == 0 ? 0 : 1);
 }
