@@ -21,7 +21,7 @@ if [ "${1:-}" != --installed ]; then
   rm -rf "$keep"
   mkdir -p "$keep/scripts" "$keep/tests/e2e"
   cxx=$(command -v i686-w64-mingw32-g++-posix || command -v i686-w64-mingw32-g++)
-  for tool in robot progman_standin demo_gcc; do
+  for tool in robot progman_standin; do
     "$cxx" -std=c++20 -O2 -static -o "$keep/tests/e2e/$tool.exe" "tests/e2e/$tool.cpp" -luser32
   done
   cp build/gcc-setup_*_amd64.deb "$keep/"
@@ -48,7 +48,8 @@ echo "fresh-deb-check: apt-get install ./$(ls gcc-setup_*.deb): $(grep -c '^Unpa
 check "pkgtree is the installed command" '[ "$(command -v pkgtree)" = /usr/bin/pkgtree ] && pkgtree --version'
 
 mkdir -p maker/plain/bin maker/plain/lib/empty maker/plain/include/sys
-cp tests/e2e/demo_gcc.exe maker/plain/bin/gcc.exe
+# Any Windows program stands in for the compiler here.
+cp tests/e2e/progman_standin.exe maker/plain/bin/gcc.exe
 head -c 300000 /dev/urandom >maker/plain/lib/libfresh.a
 for i in $(seq 1 50); do seq "$i" 400 >"maker/plain/include/sys/h$i.h"; done
 printf 'PATH\nREG_EXPAND_SZ\n\\bin\n::\n' >maker/env

@@ -15,7 +15,8 @@ maker=$WINEPREFIX/drive_c/maker installed=$WINEPREFIX/drive_c/fromwin
 rm -rf "$work" "$maker" "$installed"
 mkdir -p "$work" "$maker/plain/bin" "$maker/plain/lib/empty" "$maker/plain/include/sys"
 cp "$tools/pkgtree.exe" "$tools/setup.exe" "$maker/"
-cp "$tools/demo_gcc.exe" "$maker/plain/bin/gcc.exe"
+# Any Windows program stands in for the compiler here.
+cp "$tools/progman_standin.exe" "$maker/plain/bin/gcc.exe"
 head -c 200000 /dev/urandom >"$maker/plain/lib/libdemo.a"
 for i in $(seq 1 30); do seq "$i" 500 >"$maker/plain/include/sys/h$i.h"; done
 printf 'PATH\r\nREG_EXPAND_SZ\r\n\\bin\r\n::\r\n' >"$maker/env"
