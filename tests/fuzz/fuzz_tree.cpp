@@ -28,7 +28,8 @@ extern char** environ;
 
 namespace {
 
-// Ordinary names first, then those Windows or the installer would not take.
+// Ordinary names first (a non-ASCII one is only a warning), then those
+// Windows or the installer would not take.
 const char* const kPool[] = {
     "a",     "B",      "lib",    "xt_connmark.h", "COM10", "\xC3\xA9.h", ".hidden", "-v",   "Makefile", "READ ME",
     "x.tar.gz", "NOTES.", "SPACE.txt ", " ",     "...",   "CON",     "con.h",   "nul.h", "COM1",     "lpt9.txt",
@@ -165,8 +166,8 @@ int run_pkgtree(std::vector<std::string> args) {
 // Builds the entries of one folder from the input, to a depth of six. Of
 // every eight entries `hostile` are drawn from the whole pool and may be
 // case twins, lose their ending, or be FIFOs and links that lead nowhere or
-// back up; the others are ordinary. Every root under tree/ has a name of
-// three letters, so a path is as long in the plain tree as in the package.
+// back up; the others are ordinary. src, pkg, own and out have names of
+// one length, so a path is as long in the plain tree as in the packages.
 void build(Input& in, const std::string& path, const std::string& outside, int depth, unsigned hostile) {
   unsigned count = depth >= 6 ? 0 : in.byte() % 6;
   std::string previous = "z";
