@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # The demo package's compiler, made from Debian's tcc source package:
-#   scripts/build-tcc.sh WORK_DIR [TARGET]
-# TARGET is i386 (the default: 32-bit Windows, as the package ships) or
+#   scripts/build-tcc.sh WORK_DIR [ARCH]
+# ARCH is i686 (the default: 32-bit Windows, as the package ships) or
 # x86_64 (for the Windows tests on a kernel that runs no 32-bit programs).
 # The source is fetched into WORK_DIR/source, built there as a Linux-hosted
-# cross compiler for TARGET Win32 (WORK_DIR/cross), which then builds the
+# cross compiler for ARCH Win32 (WORK_DIR/cross), which then builds the
 # compiler itself for Win32. WORK_DIR/tree is laid out as a GCC package lays
 # itself out: bin\gcc.exe, include\ (and include\winapi), lib\ (libtcc1.a and
 # the .def files of the system DLLs), doc\ with the compiler's licence.
 set -euo pipefail
-work=${1:?usage: build-tcc.sh WORK_DIR [i386|x86_64]}
-target=${2:-i386}
-case $target in i386 | x86_64) ;; *) echo "build-tcc: no target $target: i386 or x86_64" >&2; exit 2 ;; esac
+work=${1:?usage: build-tcc.sh WORK_DIR [i686|x86_64]}
+# tcc's own name of the target.
+case ${2:-i686} in
+  i686) target=i386 ;;
+  x86_64) target=x86_64 ;;
+  *) echo "build-tcc: no architecture $2: i686 or x86_64" >&2; exit 2 ;;
+esac
 here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$work"
 work=$(cd "$work" && pwd)

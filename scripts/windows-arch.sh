@@ -3,7 +3,9 @@
 # Windows tests hang on: 32-bit Wine needs a kernel that runs them.
 #   scripts/windows-arch.sh          i686 if it does, x86_64 if it does not:
 #                                    the build the Windows tests run here
-#   scripts/windows-arch.sh --note   the line that says what is run instead,
+#   scripts/windows-arch.sh --note [WHAT]
+#                                    the line that says what is run instead
+#                                    (WHAT: the Windows tests, unless given),
 #                                    empty on a machine that runs them
 # The answer is found by running a 32-bit program: a tiny static i386 ELF
 # (exit(0) through int 0x80), so that no 32-bit library is needed to ask.
@@ -29,6 +31,7 @@ fi
 case "${1:-}" in
   "") echo "$arch" ;;
   --note)
-    [ "$arch" = i686 ] || echo "this machine's kernel runs no 32-bit x86 programs: the Windows tests run on an x86_64 build of the same sources under 64-bit Wine (the shipped 32-bit programs are built, not run)" ;;
+    [ "$arch" = i686 ] ||
+      echo "this machine's kernel runs no 32-bit x86 programs: ${2:-the Windows tests run on an x86_64 build of the same sources under 64-bit Wine (the shipped 32-bit programs are built, not run)}" ;;
   *) echo "usage: windows-arch.sh [--note]" >&2; exit 2 ;;
 esac
