@@ -123,23 +123,26 @@ ifeq ($(PACKAGE),)
 $(error usage: make try PACKAGE=DIR)
 endif
 endif
+# Where the kernel runs no 32-bit programs, the tools are built for x86_64 with
+# a setup.exe that try.sh runs in place of the package's own.
+TRY_DIR = $(WIN_TEST_DIR)-try
 try-tools: deps
-	@scripts/install-cross-deps.sh $(BUILD)/win32-try
-	cmake -S . -B $(BUILD)/win32-try -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(BUILD)/win32-try -j$(JOBS) --target robot progman_standin
+	@scripts/install-cross-deps.sh $(TRY_DIR)
+	cmake -S . -B $(TRY_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WIN_TEST_ARCH).cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(TRY_DIR) -j$(JOBS) --target robot progman_standin $(if $(filter i686,$(WIN_TEST_ARCH)),,setup)
 
 try: try-tools
-	scripts/try.sh $(BUILD)/win32-try/bin "$(PACKAGE)" $(BUILD)/try
+	scripts/try.sh $(TRY_DIR)/bin "$(PACKAGE)" $(BUILD)/try
 
 # The demo: its compiler built from the tcc source, the package made by
 # `make package` as a maintainer makes one, `make try` on it, then a log off
 # and a compile in a console (see README.md).
 demo: try-tools
-	scripts/build-tcc.sh $(BUILD)/tcc
+	scripts/build-tcc.sh $(BUILD)/tcc $(WIN_TEST_ARCH)
 	tests/e2e/make-demo-package.sh --layout $(BUILD)/tcc/tree $(BUILD)/demo
 	$(MAKE) --no-print-directory package PLAIN=$(BUILD)/demo/plain ENV=$(BUILD)/demo/env \
 	  INF=$(BUILD)/demo/inf OUT=$(BUILD)/demo/package
-	scripts/try.sh $(BUILD)/win32-try/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
+	scripts/try.sh $(TRY_DIR)/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
 
 clean:
 	rm -rf $(BUILD)
