@@ -25,17 +25,24 @@ tsan-test: deps
 	cmake --build $(BUILD)/tsan -j$(JOBS) --target shell_tests shell_run_tests faults_tests pkgtree
 	scripts/tsan-test.sh $(BUILD)/tsan
 
+# The Windows tests run on the i686 build, as it ships; on a kernel that runs
+# no 32-bit programs (scripts/windows-arch.sh), which 32-bit Wine needs, on
+# an x86_64 build of the same sources under 64-bit Wine.
+WIN_TEST_ARCH = $(shell scripts/windows-arch.sh)
+WIN_TEST_DIR = $(BUILD)/$(if $(filter i686,$(WIN_TEST_ARCH)),win32,win64)
+
 cross-deps:
-	@scripts/install-cross-deps.sh $(BUILD)/win32
+	@scripts/install-cross-deps.sh $(WIN_TEST_DIR)
 
 # The Windows programs, cross-built, and their tests under Wine: the bench
 # (Xvfb and a throwaway prefix) is stopped at the end, also when a test fails.
 # The native pkgtree makes the demo package the end-to-end cases install.
 win-test: cross-deps native-build
-	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Debug \
+	@note=$$(scripts/windows-arch.sh --note); [ -z "$$note" ] || echo "win-test: $$note"
+	cmake -S . -B $(WIN_TEST_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WIN_TEST_ARCH).cmake -DCMAKE_BUILD_TYPE=Debug \
 	  -DSETUP_NATIVE_PKGTREE=$(abspath $(BUILD)/native/bin/pkgtree) >/dev/null
-	cmake --build $(BUILD)/win32 -j$(JOBS)
-	scripts/wine-bench.sh run $(BUILD)/win32/wine-bench ctest --test-dir $(BUILD)/win32 --output-on-failure -j$(JOBS)
+	cmake --build $(WIN_TEST_DIR) -j$(JOBS)
+	scripts/wine-bench.sh run $(WIN_TEST_DIR)/wine-bench ctest --test-dir $(WIN_TEST_DIR) --output-on-failure -j$(JOBS)
 
 # libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer):
 # `make test` gives each 30 seconds over the committed corpus, `make fuzz` longer.
@@ -116,23 +123,26 @@ ifeq ($(PACKAGE),)
 $(error usage: make try PACKAGE=DIR)
 endif
 endif
+# Where the kernel runs no 32-bit programs, the tools are built for x86_64 with
+# a setup.exe that try.sh runs in place of the package's own.
+TRY_DIR = $(WIN_TEST_DIR)-try
 try-tools: deps
-	@scripts/install-cross-deps.sh $(BUILD)/win32-try
-	cmake -S . -B $(BUILD)/win32-try -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(BUILD)/win32-try -j$(JOBS) --target robot progman_standin
+	@scripts/install-cross-deps.sh $(TRY_DIR)
+	cmake -S . -B $(TRY_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WIN_TEST_ARCH).cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(TRY_DIR) -j$(JOBS) --target robot progman_standin $(if $(filter i686,$(WIN_TEST_ARCH)),,setup)
 
 try: try-tools
-	scripts/try.sh $(BUILD)/win32-try/bin "$(PACKAGE)" $(BUILD)/try
+	scripts/try.sh $(TRY_DIR)/bin "$(PACKAGE)" $(BUILD)/try
 
 # The demo: its compiler built from the tcc source, the package made by
 # `make package` as a maintainer makes one, `make try` on it, then a log off
 # and a compile in a console (see README.md).
 demo: try-tools
-	scripts/build-tcc.sh $(BUILD)/tcc
+	scripts/build-tcc.sh $(BUILD)/tcc $(WIN_TEST_ARCH)
 	tests/e2e/make-demo-package.sh --layout $(BUILD)/tcc/tree $(BUILD)/demo
 	$(MAKE) --no-print-directory package PLAIN=$(BUILD)/demo/plain ENV=$(BUILD)/demo/env \
 	  INF=$(BUILD)/demo/inf OUT=$(BUILD)/demo/package
-	scripts/try.sh $(BUILD)/win32-try/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
+	scripts/try.sh $(TRY_DIR)/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -1,28 +1,3 @@
-# Cross build for 32-bit Windows with Debian's mingw-w64 (g++-mingw-w64-i686).
-# Tests run under Wine through scripts/wine-env.sh (see the Makefile).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows (g++-mingw-w64-i686): the programs that ship.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-# The posix thread model gives the C++ runtime std::thread and std::mutex;
-# its thread library is linked in statically like everything else.
-set(SETUP_MINGW_PREFIX i686-w64-mingw32)
-find_program(CMAKE_C_COMPILER NAMES ${SETUP_MINGW_PREFIX}-gcc-posix ${SETUP_MINGW_PREFIX}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${SETUP_MINGW_PREFIX}-g++-posix ${SETUP_MINGW_PREFIX}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${SETUP_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${SETUP_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Nothing but the DLLs that come with Windows: the C++ runtime, libgcc and the
-# thread library are linked into each program.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-# The optimised programs ship without the libraries' debug sections.
-set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
-
-# CTest starts each Windows program through the wrapper of the build's Wine
-# bench (scripts/wine-bench.sh start BUILD/wine-bench; the Makefile does it).
-get_filename_component(_setup_scripts ${CMAKE_CURRENT_LIST_DIR}/../scripts ABSOLUTE)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${_setup_scripts}/wine-env.sh ${CMAKE_BINARY_DIR}/wine-bench)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -19,9 +19,11 @@ installed() {
 }
 
 need_update=0
+# On a kernel that runs no 32-bit programs the bench runs an x86_64 build.
+arch=$("$here/windows-arch.sh")
 
 # The bench runs 32-bit programs, which need the i386 side of Wine.
-if [ $build_only -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ $build_only -eq 0 ] && [ "$arch" = i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "adding the i386 architecture"
   $sudo dpkg --add-architecture i386
   need_update=1
@@ -73,7 +75,10 @@ fi
 # time: GNU time, the peak memory of the timed runs of the bench.
 # dpkg-dev: apt-get source unpacks with dpkg-source.
 packages=(g++-mingw-w64-i686 dpkg-dev)
-[ $build_only -eq 1 ] || packages+=(wine wine32:i386 fonts-wine fonts-liberation xvfb xauth imagemagick time)
+[ $build_only -eq 1 ] || packages+=(wine fonts-wine fonts-liberation xvfb xauth imagemagick time)
+if [ $build_only -eq 0 ]; then
+  if [ "$arch" = i686 ]; then packages+=(wine32:i386); else packages+=(g++-mingw-w64-x86-64-posix wine64); fi
+fi
 missing=()
 for pkg in "${packages[@]}"; do
   installed "$pkg" || missing+=("$pkg")

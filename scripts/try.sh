@@ -2,7 +2,8 @@
 # Installs a package folder (setup.exe, source, env, inf) under Wine, as a
 # user would, in a throwaway prefix that is kept afterwards:
 #   scripts/try.sh TOOLS_DIR PACKAGE_DIR WORK_DIR [CMD...]
-# TOOLS_DIR holds robot.exe and progman_standin.exe. With a DISPLAY you drive
+# TOOLS_DIR holds robot.exe and progman_standin.exe (and setup.exe, see
+# below). With a DISPLAY you drive
 # the wizard yourself. Without one, it runs on a private X server and the
 # robot accepts the licence and the proposed folder, installs and presses
 # Finish, saving a picture of the installer's window on each page in
@@ -28,6 +29,19 @@ for f in setup.exe env inf; do [ -f "$package/$f" ] || fail "$package holds no $
 package=$(cd "$package" && pwd)
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
+# On a kernel that runs no 32-bit programs the package's own setup.exe cannot
+# start: TOOLS_DIR's, an x86_64 build of the same sources, runs in its place
+# from WORK_DIR/package, a copy of the package over its own source folder.
+# The package itself is left as it is.
+note=$("$here/windows-arch.sh" --note "this run installs the package with an x86_64 setup.exe of the same sources under 64-bit Wine (the package's own 32-bit setup.exe is not run)")
+if [ -n "$note" ]; then
+  echo "try: $note"
+  [ -f "$tools/setup.exe" ] || fail "$tools holds no setup.exe built for x86_64"
+  rm -rf "$work/package" && mkdir "$work/package" &&
+    cp "$package/env" "$package/inf" "$tools/setup.exe" "$work/package/" &&
+    ln -s "$package/source" "$work/package/source" || fail "no copy of the package in $work/package"
+  package=$work/package
+fi
 bench=$work/bench
 e2e=$here/../tests/e2e
 

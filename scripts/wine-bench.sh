@@ -49,9 +49,22 @@ make_wrappers() {
     search=${search:+$search:}$entry
   done
   unset IFS
+  local command
   for tool in wine wineserver wineboot winepath; do
-    real=$(PATH=$search command -v "$tool") || { log "$tool is not installed"; return 1; }
-    printf '#!/bin/sh\n# wine bench command\nexec %s "%s" "$@"\n' "$as_user" "$real" >"$dir/bin/$tool"
+    if [ "$winearch" = win64 ]; then
+      # 64-bit Wine alone: its loader and server by name, the rest through it.
+      [ -x /usr/lib/wine/wine64 ] && [ -x /usr/lib/wine/wineserver64 ] ||
+        { log "64-bit Wine is not installed (scripts/install-cross-deps.sh installs wine64)"; return 1; }
+      case $tool in
+        wine) command=/usr/lib/wine/wine64 ;;
+        wineserver) command=/usr/lib/wine/wineserver64 ;;
+        *) command="/usr/lib/wine/wine64 $tool" ;;
+      esac
+    else
+      real=$(PATH=$search command -v "$tool") || { log "$tool is not installed"; return 1; }
+      command="\"$real\""
+    fi
+    printf '#!/bin/sh\n# wine bench command\nexec %s %s "$@"\n' "$as_user" "$command" >"$dir/bin/$tool"
     chmod +x "$dir/bin/$tool"
   done
 }
@@ -77,6 +90,11 @@ stop_bench() {
 # The font the program asks for, "Times New Roman", is not Wine's: Liberation
 # Serif has its metrics, so that texts are as wide as on Windows and look it.
 serif=/usr/share/fonts/truetype/liberation/LiberationSerif-Regular.ttf
+
+# A prefix of the Windows the tests are built for: 32-bit, or 64-bit on a
+# kernel that runs no 32-bit programs (scripts/windows-arch.sh).
+winearch=win32
+[ "$("$here/windows-arch.sh")" = i686 ] || winearch=win64
 
 start_bench() {
   stop_bench
@@ -115,7 +133,8 @@ start_bench() {
 export DISPLAY=:$display
 export XAUTHORITY=$dir/Xauthority
 export WINEPREFIX=$dir/prefix
-export WINEARCH=win32
+export WINEARCH=$winearch
+$([ $winearch = win32 ] || printf 'export WINELOADER=/usr/lib/wine/wine64\nexport WINESERVER=/usr/lib/wine/wineserver64')
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES='winedbg.exe=d;mscoree=d;mshtml=d'
 export PATH=$dir/bin:\$PATH

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Each Windows program of the build is a 32-bit console program that imports
-# only DLLs every Windows has:  check_imports.sh OBJDUMP BIN_DIR
+# Each Windows program of the build is a console program of the build's
+# machine type (its PE format as objdump names it) that imports only DLLs every Windows has:
+#   check_imports.sh OBJDUMP BIN_DIR ARCH      ARCH: i686 or x86_64
 set -euo pipefail
 objdump=$1
 bin=$2
+case ${3:?usage: check_imports.sh OBJDUMP BIN_DIR i686|x86_64} in
+  i686) format=pei-i386 ;;
+  x86_64) format=pei-x86-64 ;;
+  *) echo "no architecture $3: i686 or x86_64"; exit 1 ;;
+esac
 allowed='^(KERNEL32|USER32|GDI32|ADVAPI32|SHELL32|MSVCRT)\.DLL$'
 status=0
 count=0
@@ -11,7 +17,7 @@ for exe in "$bin"/*.exe; do
   [ -f "$exe" ] || continue
   count=$((count + 1))
   headers=$("$objdump" -p "$exe")
-  grep -q 'Magic[[:space:]]*010b[[:space:]]*(PE32)' <<<"$headers" || { echo "$exe: not PE32"; status=1; }
+  grep -q "file format $format\$" <<<"$headers" || { echo "$exe: not $format"; status=1; }
   grep -q 'Subsystem[[:space:]]*00000003' <<<"$headers" || { echo "$exe: not a console program"; status=1; }
   while read -r dll; do
     if ! tr '[:lower:]' '[:upper:]' <<<"$dll" | grep -Eq "$allowed"; then
