@@ -136,62 +136,62 @@ bool build_value(const char* value_line, const char* installation_folder, char* 
   return true;
 }
 
+const char* read_env_line(EnvLineReader& reader, const char* line, int32_t length,
+                          const char* installation_folder, EnvTable* table) {
+  // The reader stores the start of an overlong line, enough to know a
+  // comment, which is skipped whatever its length; the limit is for the
+  // lines that are kept.
+  if (line[0] == '#') return nullptr;
+  if (length > kEnvLineBufferSize - 1) return kBadFormat;
+  if (std::strcmp(line, "::") == 0) {
+    // A block closed before its three lines, or a 33rd block.
+    if (reader.line_in_block != 3 || table->count == kMaxVariables) return kBadFormat;
+    ++table->count;
+    reader.line_in_block = 0;
+    return nullptr;
+  }
+  // Lines after the 32nd block are checked in the spare entry; a "::"
+  // closing them is an error.
+  bool spare = table->count == kMaxVariables;
+  char* name = spare ? reader.spare_name : table->name[table->count];
+  char* value = spare ? reader.spare_value : table->value[table->count];
+  uint32_t* type = spare ? &reader.spare_type : &table->type[table->count];
+  switch (reader.line_in_block) {
+    case 0:
+      std::memcpy(name, line, static_cast<std::size_t>(length) + 1);
+      break;
+    case 1:
+      if (std::strcmp(line, "REG_EXPAND_SZ") == 0) {
+        *type = kRegExpandSz;
+      } else if (std::strcmp(line, "REG_SZ") == 0) {
+        *type = kRegSz;
+      } else {
+        return kBadType;
+      }
+      break;
+    case 2:
+      if (!build_value(line, installation_folder, value, kEnvTextSize)) return kBadFormat;
+      break;
+    default:
+      return kBadFormat;
+  }
+  ++reader.line_in_block;
+  return nullptr;
+}
+
 const char* parse_env_table(std::FILE* file, const char* installation_folder, EnvTable* table,
                             int32_t* error_line) {
   SettingsLineReader reader;
+  EnvLineReader blocks;
   char line[kEnvLineBufferSize];
-  // Lines after the 32nd block are checked here; a "::" closing them is an error.
-  char spare_name[kEnvTextSize], spare_value[kEnvTextSize];
-  uint32_t spare_type = 0;
-  int32_t line_in_block = 0;
   int32_t line_number = 0;
   if (error_line != nullptr) *error_line = 0;
   table->count = 0;
   for (int32_t length; (length = read_line(reader, file, line, kEnvLineBufferSize)) != -1;) {
     ++line_number;
     if (error_line != nullptr) *error_line = line_number;
-    // The reader stores the start of an overlong line, enough to know a
-    // comment, which is skipped whatever its length; the limit is for the
-    // lines that are kept.
-    if (line[0] == '#') continue;
-    if (length > kEnvLineBufferSize - 1) {
-      return kBadFormat;
-    }
-    if (std::strcmp(line, "::") == 0) {
-      // A block closed before its three lines, or a 33rd block.
-      if (line_in_block != 3 || table->count == kMaxVariables) {
-        return kBadFormat;
-      }
-      ++table->count;
-      line_in_block = 0;
-      continue;
-    }
-    bool spare = table->count == kMaxVariables;
-    char* name = spare ? spare_name : table->name[table->count];
-    char* value = spare ? spare_value : table->value[table->count];
-    uint32_t* type = spare ? &spare_type : &table->type[table->count];
-    switch (line_in_block) {
-      case 0:
-        std::memcpy(name, line, static_cast<std::size_t>(length) + 1);
-        break;
-      case 1:
-        if (std::strcmp(line, "REG_EXPAND_SZ") == 0) {
-          *type = kRegExpandSz;
-        } else if (std::strcmp(line, "REG_SZ") == 0) {
-          *type = kRegSz;
-        } else {
-          return kBadType;
-        }
-        break;
-      case 2:
-        if (!build_value(line, installation_folder, value, kEnvTextSize)) {
-          return kBadFormat;
-        }
-        break;
-      default:
-        return kBadFormat;
-    }
-    ++line_in_block;
+    const char* message = read_env_line(blocks, line, length, installation_folder, table);
+    if (message != nullptr) return message;
   }
   if (error_line != nullptr) *error_line = 0;
   return nullptr;

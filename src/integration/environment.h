@@ -31,6 +31,20 @@ bool read_env_table(std::FILE* file, const char* installation_folder, EnvTable* 
 const char* parse_env_table(std::FILE* file, const char* installation_folder, EnvTable* table,
                             int32_t* error_line);
 
+// The blocks of "env" one line at a time, for lines that come from
+// elsewhere than the file (the uninstaller keeps them in its list): the
+// state between lines; table->count starts at 0.
+struct EnvLineReader {
+  int32_t line_in_block = 0;
+  char spare_name[kEnvTextSize] = {};  // lines after the 32nd block go here
+  char spare_value[kEnvTextSize] = {};
+  uint32_t spare_type = 0;
+};
+// One line (`length` its full length; `line` holds at most 255 of it and a
+// zero byte): nullptr, or the format message of parse_env_table.
+const char* read_env_line(EnvLineReader& reader, const char* line, int32_t length,
+                          const char* installation_folder, EnvTable* table);
+
 // Builds a variable's value from its value line: each item prefixed with the
 // folder, joined by ';'. False when it would not fit `size` bytes.
 bool build_value(const char* value_line, const char* installation_folder, char* out, int32_t size);
