@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # pkgtree package end to end: a good package from the installed layout's
-# setup.exe, ENV and INF taken from the package they replace, each refusal,
+# setup.exe, one with --uninstaller, ENV and INF taken from the package they
+# replace, each refusal,
 # failures after the folder was begun (a refused name under compress, a check
 # problem, an interrupt) leaving OUT as it was, a missing setup.exe, the version.
 #   pkgtree_package_test.sh PKGTREE VERSION
@@ -15,11 +16,12 @@ state() { (cd "$1" && find . -printf '%p %y %m %s\n' | sort && find . -type f -e
 # OUT alone beside OUT: no staging folder left.
 alone() { [ "$(ls -A "$work" | grep "^ship")" = ship ]; }
 
-# As installed: bin/pkgtree and share/gcc-setup/setup.exe.
+# As installed: bin/pkgtree, share/gcc-setup/setup.exe and uninstall.exe.
 mkdir -p "$work/usr/bin" "$work/usr/share/gcc-setup"
 cp "$built" "$work/usr/bin/pkgtree"
 pkgtree=$work/usr/bin/pkgtree
 head -c 5000 /dev/urandom >"$work/usr/share/gcc-setup/setup.exe"
+head -c 7000 /dev/urandom >"$work/usr/share/gcc-setup/uninstall.exe"
 mkdir -p "$work/plain/bin" "$work/plain/empty"
 head -c 300000 /dev/urandom >"$work/plain/bin/gcc.exe"
 for i in $(seq 1 20); do seq "$i" 2000 >"$work/plain/bin/f$i.h"; done
@@ -41,6 +43,32 @@ check "setup.exe is the installed one, env and inf the given ones" \
   'cmp -s "$work/usr/share/gcc-setup/setup.exe" "$out/setup.exe" && cmp -s "$work/env" "$out/env" && cmp -s "$work/inf" "$out/inf"'
 check "only the four names were replaced; nothing is left beside OUT" \
   '[ "$(cat "$out/notes.txt")" = "the maker'"'"'s own" ] && alone'
+
+# --uninstaller: uninstall.exe and the list of what the package installs
+# into source, the item that starts it last among the inf's items.
+cp "$work/inf" "$work/inf-before"
+"$pkgtree" -q package --uninstaller --folder 'd:\gcc' "$work/plain" "$work/env" "$work/inf" "$work/uninstaller-package" \
+  >"$work/un.out" 2>"$work/un.err"
+check "--uninstaller: status 0, checked, the item in the Program Manager text" '[ $? -eq 0 ] && [ ! -s "$work/un.err" ] &&
+  grep -qx "check: all well" "$work/un.out" && grep -qF "[AddItem(d:\gcc\uninstall.exe,Uninstall GCC)][ShowGroup(" "$work/un.out"'
+"$pkgtree" -q expand "$work/uninstaller-package/source" "$work/un-expanded" >/dev/null
+check "its source: the plain tree, uninstall.exe from beside setup.exe, uninstall.lst" \
+  'diff -r -x uninstall.exe -x uninstall.lst "$work/plain" "$work/un-expanded" &&
+   cmp -s "$work/usr/share/gcc-setup/uninstall.exe" "$work/un-expanded/uninstall.exe" && [ -f "$work/un-expanded/uninstall.lst" ]'
+listed() { sed -n "s/^$1 //p" "$work/un-expanded/uninstall.lst" | sed 's/^[0-9]* [0-9a-f]* //' | tr '\\' / | sort; }
+check "the list names the group, every folder and every file, uninstall.exe among them" \
+  '[ "$(listed group)" = GCC ] && [ "$(listed folder)" = "$(cd "$work/plain" && find . -mindepth 1 -type d | cut -c3- | sort)" ] &&
+   [ "$(listed file)" = "$( (cd "$work/plain" && find . -type f | cut -c3-; echo uninstall.exe) | sort)" ]'
+printf '%s\n' GCC :: '$\bin\gcc.exe,Compiler' '$\uninstall.exe,Uninstall GCC' :: GCC >"$work/inf-expected"
+check "the package's inf has the item last among the items; the maker's inf is as it was" \
+  'cmp -s "$work/inf-expected" "$work/uninstaller-package/inf" && cmp -s "$work/inf" "$work/inf-before"'
+# An inf of one CR LF line: the items' section is made, in its line ends; a
+# group name of 53 characters makes an item of 79, the inf's longest line.
+long=$(printf 'G%.0s' $(seq 53))
+printf '%s\r\n' "$long" >"$work/inf-crlf"
+"$pkgtree" -q package --uninstaller "$work/plain" "$work/env" "$work/inf-crlf" "$work/crlf-package" >"$work/crlf.out" 2>&1
+check "a group alone in a CR LF inf, its name as long as the item allows: the item in a new section" \
+  '[ $? -eq 0 ] && printf "%s\r\n" "$long" :: "\$\\uninstall.exe,Uninstall $long" | cmp -s - "$work/crlf-package/inf"'
 
 # ENV and INF edited in the package folder, then the package made again.
 printf 'LIB\nREG_SZ\n\\lib\n::\n' >>"$out/env"
@@ -67,6 +95,14 @@ mkdir "$work/plain/empty/none"
 refused "an empty PLAIN" "pkgtree: PLAIN $work/plain/empty holds no file: the package would install nothing" \
   "$work/plain/empty" "$work/env" "$work/inf" "$out"
 rmdir "$work/plain/empty/none"
+printf '%s\n' "${long}H" :: >"$work/inf-long"
+refused "--uninstaller with a group name too long for the item" \
+  "pkgtree: the group name ${long}H makes the item \"\$\\uninstall.exe,Uninstall ${long}H\" 80 characters long, over the inf's 79 (a group name of up to 53 fits)" \
+  --uninstaller "$work/plain" "$work/env" "$work/inf-long" "$out"
+mkdir -p "$work/lone" && cp "$work/usr/share/gcc-setup/setup.exe" "$work/lone/"
+refused "--uninstaller without uninstall.exe beside setup.exe" \
+  "pkgtree: no uninstall.exe beside setup.exe: looked for $work/lone/uninstall.exe" \
+  --uninstaller --setup "$work/lone/setup.exe" "$work/plain" "$work/env" "$work/inf" "$out"
 "$built" -q package "$work/plain" "$work/env" "$work/inf" "$out" >/dev/null 2>"$work/nosetup.err"
 check "no setup.exe: status 1, one line saying where it looked, OUT as it was" '[ $? -eq 1 ] &&
   [ "$(cat "$work/nosetup.err")" = "pkgtree: no setup.exe: looked for $(dirname "$(dirname "$built")")/share/gcc-setup/setup.exe (give one with --setup FILE)" ] &&

@@ -14,7 +14,8 @@ const char kUsage[] =
     "usage: pkgtree [-v] [-q] [-j N] compress|expand|copy SOURCE DESTINATION\n"
     "       pkgtree [-q] [-j N] verify PACKAGE_SOURCE [PLAIN_TREE]\n"
     "       pkgtree check PACKAGE_DIR [FOLDER]\n"
-    "       pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] PLAIN ENV INF OUT\n"
+    "       pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] [--uninstaller]\n"
+    "                                PLAIN ENV INF OUT\n"
     "       pkgtree --help | --version\n";
 
 const char kDefaultFolder[] = "c:\\program files\\gcc";

@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kPackageUsage[] =
-    "usage: pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] PLAIN ENV INF OUT\n";
+    "usage: pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] [--uninstaller] PLAIN ENV INF OUT\n";
 // The only names of OUT a run replaces.
 const char* const kNames[] = {"source", "setup.exe", "env", "inf"};
 
@@ -97,6 +97,7 @@ fs::path installed_setup() {
 struct Steps {
   std::string plain, source, stage, folder;
   Options options;
+  const UninstallerPart* uninstaller = nullptr;  // with --uninstaller
 };
 
 // The package's own steps, each stopping the run at its first problem.
@@ -110,6 +111,8 @@ int run_steps(const Steps& s) {
               s.plain.c_str());
   std::fflush(stdout);
   if ((status = run_verify(s.source.c_str(), s.plain.c_str(), s.options)) != 0) return status;
+  if (s.uninstaller != nullptr && (status = add_uninstaller(*s.uninstaller, s.plain, s.stage, s.options)) != 0)
+    return status;
   std::printf("== check %s\n", s.stage.c_str());
   std::fflush(stdout);
   return run_check(s.stage.c_str(), s.folder.c_str());
@@ -199,18 +202,23 @@ int run_package(int count, char** args, const Options& options, const char* defa
   steps.options = options;
   steps.folder = default_folder;
   std::string setup_option;
+  bool with_uninstaller = false;
   int i = 0;
-  for (; i < count && std::strncmp(args[i], "--", 2) == 0; i += 2) {
+  for (; i < count && std::strncmp(args[i], "--", 2) == 0; ++i) {
     if (std::strcmp(args[i], "--") == 0) {
       ++i;
       break;
+    }
+    if (std::strcmp(args[i], "--uninstaller") == 0) {
+      with_uninstaller = true;
+      continue;
     }
     bool setup = std::strcmp(args[i], "--setup") == 0, folder = std::strcmp(args[i], "--folder") == 0;
     if ((!setup && !folder) || i + 1 >= count || args[i + 1][0] == '\0') {
       std::fputs(kPackageUsage, stderr);
       return 2;
     }
-    (setup ? setup_option : steps.folder) = args[i + 1];
+    (setup ? setup_option : steps.folder) = args[++i];
   }
   if (count - i != 4) {
     std::fputs(kPackageUsage, stderr);
@@ -241,6 +249,12 @@ int run_package(int count, char** args, const Options& options, const char* defa
   fs::path setup = setup_option.empty() ? installed_setup() : fs::path(setup_option);
   if (!read_whole(setup, &setup_bytes))
     return problem("no setup.exe: looked for " + setup.string() + (setup_option.empty() ? " (give one with --setup FILE)" : ""));
+  UninstallerPart uninstaller;
+  std::string why;
+  if (with_uninstaller) {
+    if (!prepare_uninstaller(setup, env_bytes, inf_bytes, &uninstaller, &why)) return problem(why);
+    steps.uninstaller = &uninstaller;
+  }
 
   fs::path parent = out.parent_path();
   fs::create_directories(parent, ec);
@@ -258,12 +272,11 @@ int run_package(int count, char** args, const Options& options, const char* defa
 
   int status = 0;
   if (!write_whole(stage / "setup.exe", setup_bytes) || !write_whole(stage / "env", env_bytes) ||
-      !write_whole(stage / "inf", inf_bytes)) {
+      !write_whole(stage / "inf", with_uninstaller ? uninstaller.inf : inf_bytes)) {
     status = problem(stage.string() + ": cannot write setup.exe, env and inf into it");
   } else {
     status = in_child(steps);
   }
-  std::string why;
   if (status == 0 && !move_into_place(stage, out, &why))
     status = problem("cannot move the package into " + out.string() + ": " + why);
   fs::remove_all(stage, ec);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,30 @@ void guard_standard_streams();
 // The signal that stopped run_tree (SIGINT, SIGTERM), 0 while none did.
 int run_interrupted();
 
-// package [--setup FILE] [--folder F] PLAIN ENV INF OUT: the four steps into
+// package [--setup FILE] [--folder F] [--uninstaller] PLAIN ENV INF OUT: the four steps into
 // a staging folder, moved into OUT when all passed; 0, 1, 2 (usage) or 128+N.
 int run_package(int count, char** args, const Options& options, const char* default_folder);
+
+// package --uninstaller: what it adds, read and composed before anything
+// is made.
+struct UninstallerPart {
+  std::string program;            // uninstall.exe, from beside setup.exe
+  std::string env, original_inf;  // the maker's, for the list
+  std::string inf;                // the package's inf, with the item
+  std::string group;              // the group the item goes into
+};
+// False, with the reason, when there is no uninstall.exe beside `setup`, env
+// is one the installer would not take, or inf has no group or one whose name
+// makes the item longer than an inf line.
+bool prepare_uninstaller(const std::filesystem::path& setup, const std::string& env_bytes,
+                         const std::string& inf_bytes, UninstallerPart* part, std::string* why);
+// `inf` with `item` last among its items (section 1), made when missing.
+std::string inf_with_item(const std::string& inf, const std::string& item);
+// After the package's source is verified: the list of `plain` and
+// uninstall.exe, compressed and verified, moved into STAGE/source; 0, else
+// the failing step's status.
+int add_uninstaller(const UninstallerPart& part, const std::string& plain, const std::string& stage,
+                    const Options& options);
 
 // The engine's "\"-separated path as this platform writes it.
 std::string shown_path(const char* engine_path);

@@ -1,0 +1,149 @@
+// package --uninstaller: uninstall.exe from beside setup.exe and its list of
+// what the package installs go into the package's source, compressed like
+// every file, and the copy of the inf in the package gains the item that
+// starts it. The maker's tree and inf stay as they are.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+
+#include "integration/progman.h"
+#include "pkgtree.h"
+#include "uninstall/manifest.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kItemStart[] = "$\\uninstall.exe,Uninstall ";
+
+// The inf's lines as the installer's reader takes them: up to each LF, a CR
+// before it dropped; a last line without LF counts.
+struct InfLine {
+  std::size_t start = 0, end = 0;  // its bytes, the line end not included
+  bool ended = false;              // an LF follows
+  std::string text;
+};
+
+std::vector<InfLine> inf_lines(const std::string& inf) {
+  std::vector<InfLine> lines;
+  for (std::size_t at = 0; at < inf.size();) {
+    InfLine line;
+    line.start = at;
+    std::size_t lf = inf.find('\n', at);
+    line.ended = lf != std::string::npos;
+    line.end = line.ended ? lf : inf.size();
+    line.text = inf.substr(at, line.end - at);
+    if (line.ended && !line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+    lines.push_back(line);
+    at = line.ended ? lf + 1 : inf.size();
+  }
+  return lines;
+}
+
+bool write_whole(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+}  // namespace
+
+std::string inf_with_item(const std::string& inf, const std::string& item) {
+  const std::string eol = inf.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  int separators = 0;
+  for (const InfLine& line : inf_lines(inf)) {
+    if (line.text != "::") continue;
+    // The end of the items: the new one goes last among them.
+    if (++separators == 2) return inf.substr(0, line.start) + item + eol + inf.substr(line.start);
+  }
+  std::string out = inf;
+  if (!out.empty() && out.back() != '\n') out += eol;
+  if (separators == 0) out += "::" + eol;
+  return out + item + eol;
+}
+
+bool prepare_uninstaller(const fs::path& setup, const std::string& env_bytes, const std::string& inf_bytes,
+                         UninstallerPart* part, std::string* why) {
+  fs::path program = setup.parent_path() / kUninstallerName;
+  std::error_code ec;
+  std::ifstream in(program, std::ios::binary);
+  if (!fs::is_regular_file(program, ec) || !in) {
+    *why = std::string("no ") + kUninstallerName + " beside setup.exe: looked for " + program.string();
+    return false;
+  }
+  part->program.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    *why = program.string() + ": cannot be read";
+    return false;
+  }
+  // The installer's reader skips the rest of a chunk after a zero byte, so
+  // such an inf would not read as the lines it is made of.
+  if (inf_bytes.find('\0') != std::string::npos) {
+    *why = "INF holds a zero byte: the item that starts the uninstaller cannot be placed in it";
+    return false;
+  }
+  Manifest settings;
+  if (!manifest_settings(env_bytes, inf_bytes, &settings, why)) {
+    *why = "ENV: " + *why;
+    return false;
+  }
+  if (settings.groups.empty()) {
+    *why = "INF creates no program group: the uninstaller's item would belong to none";
+    return false;
+  }
+  // Items go into the group created last.
+  part->group = settings.groups.back();
+  std::string item = kItemStart + part->group;
+  const std::size_t limit = kGroupLineBufferSize - 1;
+  if (item.size() > limit) {
+    *why = "the group name " + part->group + " makes the item \"" + item + "\" " + std::to_string(item.size()) +
+           " characters long, over the inf's " + std::to_string(limit) + " (a group name of up to " +
+           std::to_string(limit - (sizeof kItemStart - 1)) + " fits)";
+    return false;
+  }
+  part->inf = inf_with_item(inf_bytes, item);
+  part->env = env_bytes;
+  part->original_inf = inf_bytes;
+  return true;
+}
+
+int add_uninstaller(const UninstallerPart& part, const std::string& plain, const std::string& stage,
+                    const Options& options) {
+  fs::path work = fs::path(stage) / ".uninstaller";
+  std::string plain_extra = (work / "plain").string(), packed_extra = (work / "packed").string();
+  std::printf("== uninstaller: %s and %s into %s\n", kUninstallerName, kManifestName,
+              (fs::path(stage) / "source").string().c_str());
+  std::fflush(stdout);
+  std::string list, why;
+  if (!package_manifest(plain.c_str(), part.program, part.env, part.original_inf, &list, &why)) {
+    std::fprintf(stderr, "pkgtree: the uninstaller's list: %s\n", why.c_str());
+    return 1;
+  }
+  std::error_code ec;
+  fs::create_directories(plain_extra, ec);
+  if (ec || !write_whole(fs::path(plain_extra) / kUninstallerName, part.program) ||
+      !write_whole(fs::path(plain_extra) / kManifestName, list)) {
+    std::fprintf(stderr, "pkgtree: %s: cannot write the uninstaller's files into it\n", plain_extra.c_str());
+    return 1;
+  }
+  Options quiet = options;
+  quiet.jobs = 1;
+  int status = run_tree(CopyMode::Compress, plain_extra.c_str(), packed_extra.c_str(), quiet);
+  if (status == 0) status = run_verify(packed_extra.c_str(), plain_extra.c_str(), quiet);
+  if (status != 0) return status;
+  for (const char* name : {kUninstallerName, kManifestName}) {
+    fs::rename(fs::path(packed_extra) / name, fs::path(stage) / "source" / name, ec);
+    if (ec) {
+      std::fprintf(stderr, "pkgtree: %s cannot be moved into the package's source: %s\n", name, ec.message().c_str());
+      return 1;
+    }
+  }
+  fs::remove_all(work, ec);
+  std::printf("the inf's group %s has the item \"%s%s\"\n", part.group.c_str(), kItemStart, part.group.c_str());
+  std::fflush(stdout);
+  return 0;
+}
