@@ -73,8 +73,8 @@ bench: deps
 	  $(BUILD)/bench/bench-data/package $(BUILD)/bench/wine
 
 # The programs as they ship, optimised, their build output in a log shown
-# only on failure: setup.exe and pkgtree.exe cross-built, and the native
-# pkgtree installed with that setup.exe (the .deb's contents).
+# only on failure: setup.exe, uninstall.exe and pkgtree.exe cross-built, and
+# the native pkgtree installed with those two (the .deb's contents).
 VERSION := $(shell grep -m1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
 QUIET = scripts/quietly.sh $(BUILD)/release.log
 
@@ -84,21 +84,22 @@ release:
 	@rm -f $(BUILD)/release.log
 	@$(QUIET) cmake -S . -B $(BUILD)/win32-release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF
-	@$(QUIET) cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup pkgtree
+	@$(QUIET) cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup uninstall pkgtree
 	@$(QUIET) cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF \
 	  -DSETUP_WINDOWS_SETUP_EXE=$(abspath $(BUILD)/win32-release/bin/setup.exe)
 	@$(QUIET) cmake --build $(BUILD)/release -j$(JOBS)
 
 # A package ready to ship (README.md, "Making and shipping a package"):
 # `pkgtree package` of the release build; its arguments are looked at first.
+# UNINSTALLER=1 makes the package carry uninstall.exe (--uninstaller).
 package:
 	@if [ -z "$(PLAIN)" ] || [ -z "$(ENV)" ] || [ -z "$(INF)" ] || [ -z "$(OUT)" ]; then \
-	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR" >&2; exit 2; fi
+	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR [UNINSTALLER=1]" >&2; exit 2; fi
 	@[ -d "$(PLAIN)" ] || { echo "make package: PLAIN=$(PLAIN) is not a folder" >&2; exit 1; }
 	@for f in "$(ENV)" "$(INF)"; do [ -f "$$f" ] || { echo "make package: $$f is not a file" >&2; exit 1; }; done
 	@$(MAKE) --no-print-directory release
 	$(BUILD)/release/bin/pkgtree package --setup $(BUILD)/win32-release/bin/setup.exe \
-	  "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
+	  $(if $(filter-out 0,$(UNINSTALLER)),--uninstaller) "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
 
 # The Debian package of the native programs (CPack), its dependencies from
 # dpkg-shlibdeps, then lintian on it: any error fails.
@@ -109,7 +110,7 @@ deb: release
 	lintian --fail-on error --tag-display-limit 0 $(BUILD)/gcc-setup_$(VERSION)_amd64.deb
 	@echo "deb: $(BUILD)/gcc-setup_$(VERSION)_amd64.deb"
 
-# For package makers on Windows: pkgtree.exe and setup.exe side by side.
+# For package makers on Windows: pkgtree.exe, setup.exe and uninstall.exe side by side.
 dist: release
 	@$(QUIET) cpack --config $(BUILD)/win32-release/CPackConfig.cmake -B $(abspath $(BUILD))
 	@rm -rf $(BUILD)/_CPack_Packages
@@ -124,24 +125,26 @@ $(error usage: make try PACKAGE=DIR)
 endif
 endif
 # Where the kernel runs no 32-bit programs, the tools are built for x86_64 with
-# a setup.exe that try.sh runs in place of the package's own.
+# a setup.exe that try.sh runs in place of the package's own (and an
+# uninstall.exe that the demo runs in place of the installed one).
 TRY_DIR = $(WIN_TEST_DIR)-try
 try-tools: deps
 	@scripts/install-cross-deps.sh $(TRY_DIR)
 	cmake -S . -B $(TRY_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WIN_TEST_ARCH).cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(TRY_DIR) -j$(JOBS) --target robot progman_standin $(if $(filter i686,$(WIN_TEST_ARCH)),,setup)
+	cmake --build $(TRY_DIR) -j$(JOBS) --target robot progman_standin $(if $(filter i686,$(WIN_TEST_ARCH)),,setup uninstall)
 
 try: try-tools
 	scripts/try.sh $(TRY_DIR)/bin "$(PACKAGE)" $(BUILD)/try
 
 # The demo: its compiler built from the tcc source, the package made by
-# `make package` as a maintainer makes one, `make try` on it, then a log off
-# and a compile in a console (see README.md).
+# `make package UNINSTALLER=1` as a maintainer makes one, `make try` on it,
+# then a log off, a compile in a console and the removal by uninstall.exe /S
+# (see README.md).
 demo: try-tools
 	scripts/build-tcc.sh $(BUILD)/tcc $(WIN_TEST_ARCH)
 	tests/e2e/make-demo-package.sh --layout $(BUILD)/tcc/tree $(BUILD)/demo
 	$(MAKE) --no-print-directory package PLAIN=$(BUILD)/demo/plain ENV=$(BUILD)/demo/env \
-	  INF=$(BUILD)/demo/inf OUT=$(BUILD)/demo/package
+	  INF=$(BUILD)/demo/inf OUT=$(BUILD)/demo/package UNINSTALLER=1
 	scripts/try.sh $(TRY_DIR)/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
 
 clean:

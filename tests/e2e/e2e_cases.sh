@@ -34,7 +34,9 @@ started=$(date +%s.%N)
 finish() {
   echo "case $name took $(awk "BEGIN { printf \"%.1f\", $(date +%s.%N) - $started }") s"
   [ $failures -eq 0 ] || { echo "--- robot.out"; cat "$case_dir/robot.out"; echo "--- setup.out"; cat "$case_dir/setup.out"
-                           echo "--- setup.err"; head -n 20 "$case_dir/setup.err"; }
+                           echo "--- setup.err"; head -n 20 "$case_dir/setup.err"
+                           [ ! -f "$case_dir/uninstall.out" ] || { echo "--- uninstall.out"; cat "$case_dir/uninstall.out"
+                                                                   echo "--- uninstall.err"; head -n 20 "$case_dir/uninstall.err"; }; }
   echo "$((failures == 0 ? 1 : 0)) passed, $((failures > 0 ? 1 : 0)) failed"
   exit $((failures > 0))
 }
@@ -250,6 +252,60 @@ case "$name" in
     check "the run failed within 20 s, not after the robot's 60 s wait ($took s)" '[ $rc -ne 0 ] && [ $took -lt 20 ]'
     check "with the reason from Wine itself" \
       'grep -q "^setup.exe ended with status [1-9][0-9]* before the robot was done: Application could not be started" "$case_dir/robot.out"'
+    ;;
+  uninstall)
+    # The demo package made with --uninstaller: installed, then removed by
+    # the uninstall.exe it carries, started from the installed folder.
+    rm -rf "$package" "$drive_c/gcc-removed"
+    cp -al "$demo/uninstaller-package" "$package"
+    folder='C:\gcc-removed' installed=$drive_c/gcc-removed
+    environment() {  # both keys' PATH and LIBRARY_PATH, one line each
+      local key
+      for key in "$machine_key" 'HKCU\Environment'; do
+        echo "$key PATH $(reg_value "$key" PATH)"
+        echo "$key LIBRARY_PATH $(reg_value "$key" LIBRARY_PATH)"
+      done
+    }
+    before=$(environment)
+    accept_and_install "$folder"
+    check "setup.exe installed it, uninstall.exe and its list at the folder's root" \
+      '[ "$(status)" = 0 ] && [ -f "$installed/uninstall.exe" ] && [ -f "$installed/uninstall.lst" ]'
+    check "the group got the item that starts it" \
+      'grep -qF "[AddItem(C:\\gcc-removed\\uninstall.exe,Uninstall GCC Demo)]" "$case_dir/executes.txt"'
+    installed_environment=$(environment)
+    uninstall() {  # uninstall.exe of the folder with ARGS, a stand-in listening; its status
+      rm -f "$case_dir/deletes.txt" "$case_dir/deletes.ready"
+      wine "$tools/progman_standin.exe" "$(winepath -w "$case_dir/deletes.txt")" "$(winepath -w "$case_dir/deletes.ready")" \
+        </dev/null >"$case_dir/deletes.out" 2>&1 &
+      local standin=$! rc
+      for _ in $(seq 200); do [ -f "$case_dir/deletes.ready" ] && break; sleep 0.1; done
+      (cd "$drive_c" && timeout --kill-after=5 300 wine "$folder\\uninstall.exe" "$@" \
+        </dev/null >"$case_dir/uninstall.part" 2>"$case_dir/uninstall.err")
+      rc=$?
+      tr -d '\r' <"$case_dir/uninstall.part" >"$case_dir/uninstall.out"
+      kill "$standin" 2>/dev/null
+      wait "$standin" 2>/dev/null
+      return $rc
+    }
+    # A list with a line after its end is damaged: refused, nothing touched.
+    cp "$installed/uninstall.lst" "$case_dir/uninstall.lst"
+    echo 'folder bin' >>"$installed/uninstall.lst"
+    tree_before=$(cd "$installed" && find . -printf '%p %s\n' | sort)
+    uninstall /S
+    rc=$?
+    check "a damaged list: refused ($rc) with a message; the folder, the registry and the group as they were" \
+      '[ $rc -ne 0 ] && [ -s "$case_dir/uninstall.out" ] && [ "$(cd "$installed" && find . -printf "%p %s\n" | sort)" = "$tree_before" ] &&
+       [ "$(environment)" = "$installed_environment" ] && [ ! -s "$case_dir/deletes.txt" ]'
+    cp "$case_dir/uninstall.lst" "$installed/uninstall.lst"
+    uninstall /S
+    rc=$?
+    check "uninstall.exe /S ended with status 0: nothing was kept" '[ $rc -eq 0 ]'
+    check "PATH and LIBRARY_PATH in both keys exactly as before the install" '[ "$(environment)" = "$before" ]'
+    check "nothing of the package is left under drive_c, uninstall.exe included (the temporary folder aside)" \
+      '[ ! -e "$installed" ] &&
+       [ -z "$(find "$drive_c" -ipath "*/temp" -prune -o \( -iname uninstall.exe -o -iname uninstall.lst \) -print)" ]'
+    check "the Program Manager stand-in received the group's removal" \
+      'grep -qF "[DeleteGroup(GCC Demo)]" "$case_dir/deletes.txt"'
     ;;
   *)
     echo "unknown case $name"
