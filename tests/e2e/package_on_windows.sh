@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# pkgtree.exe package under Wine as a package maker on Windows runs it: the
-# programs side by side as the zip of `make dist` lays them out, a tree in a
-# Windows folder; then that package's setup.exe installs it, driven by the robot.
+# pkgtree.exe package --uninstaller under Wine as a package maker on Windows
+# runs it: the programs side by side as the zip of `make dist` lays them out,
+# a tree in a Windows folder; then that package's setup.exe installs it,
+# driven by the robot.
 #   package_on_windows.sh BENCH_DIR TOOLS_DIR WORK_DIR
 set -uo pipefail
 bench=$1 tools=$2 work=$3
@@ -14,7 +15,7 @@ check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((
 maker=$WINEPREFIX/drive_c/maker installed=$WINEPREFIX/drive_c/fromwin
 rm -rf "$work" "$maker" "$installed"
 mkdir -p "$work" "$maker/plain/bin" "$maker/plain/lib/empty" "$maker/plain/include/sys"
-cp "$tools/pkgtree.exe" "$tools/setup.exe" "$maker/"
+cp "$tools/pkgtree.exe" "$tools/setup.exe" "$tools/uninstall.exe" "$maker/"
 # Any Windows program stands in for the compiler here.
 cp "$tools/progman_standin.exe" "$maker/plain/bin/gcc.exe"
 head -c 200000 /dev/urandom >"$maker/plain/lib/libdemo.a"
@@ -24,22 +25,25 @@ printf 'GCC From Windows\r\n::\r\n$\\bin\\gcc.exe,Compiler\r\n::\r\nGCC From Win
 
 # Only the stand-in may answer: the prefix's own server fails on empty arguments.
 wine "$tools/robot.exe" silence-progman </dev/null >"$work/silence.out" 2>&1
-( cd "$maker" && wine pkgtree.exe package 'C:\maker\plain' 'C:\maker\env' 'C:\maker\inf' 'C:\maker\package' \
+( cd "$maker" && wine pkgtree.exe package --uninstaller 'C:\maker\plain' 'C:\maker\env' 'C:\maker\inf' 'C:\maker\package' \
     </dev/null >"$work/package.out" 2>"$work/package.err" )
 status=$?
 tr -d '\r' <"$work/package.out" >"$work/package.txt"
 check "pkgtree.exe package ends with status 0 and says the package is ready" \
   '[ $status -eq 0 ] && grep -q "^== ready to ship: C:.maker.package" "$work/package.txt"'
 check "the package's setup.exe is the one beside pkgtree.exe" 'cmp -s "$maker/setup.exe" "$maker/package/setup.exe"'
-check "no staging folder is left beside the package" '[ "$(ls "$maker")" = "$(printf "env\ninf\npackage\npkgtree.exe\nplain\nsetup.exe")" ]'
+check "no staging folder is left beside the package" \
+  '[ "$(ls "$maker")" = "$(printf "env\ninf\npackage\npkgtree.exe\nplain\nsetup.exe\nuninstall.exe")" ]'
 
 bash "$here/run-setup.sh" "$bench" "$tools" "$maker/package" "$work/run" \
   window:nv_gfortran click:1 wait:5 'settext:4:C:\fromwin' click:5 wait:7 click:7 gone
 rc=$?
 check "its setup.exe installs it, through Finish" '[ $rc -eq 0 ] && [ "$(cat "$work/run/setup.status")" = 0 ]'
-check "the installed tree is the plain tree, byte for byte" 'diff -r "$maker/plain" "$installed" >/dev/null'
+check "the installed tree is the plain tree, byte for byte, with uninstall.exe from beside pkgtree.exe and its list" \
+  'diff -r -x uninstall.exe -x uninstall.lst "$maker/plain" "$installed" >/dev/null &&
+   cmp -s "$maker/uninstall.exe" "$installed/uninstall.exe" && grep -qx "group GCC From Windows" "$installed/uninstall.lst"'
 check "the Program Manager received the package's group" \
-  'grep -qF "[AddItem(C:\\fromwin\\bin\\gcc.exe,Compiler)]" "$work/run/executes.txt"'
+  'grep -qF "[AddItem(C:\\fromwin\\bin\\gcc.exe,Compiler)][AddItem(C:\\fromwin\\uninstall.exe,Uninstall GCC From Windows)]" "$work/run/executes.txt"'
 if [ $failures -gt 0 ]; then
   echo "--- pkgtree.exe output"; cat "$work/package.txt" "$work/package.err"
   echo "--- robot.out"; cat "$work/run/robot.out" 2>/dev/null
