@@ -43,32 +43,6 @@ bool contains_item(const char* list, int32_t length, const char* item, int32_t i
   return false;
 }
 
-// Reads a value whole: the platform tells the size it needs. A text one byte
-// longer than reported is always terminated, whatever the stored data holds.
-int32_t query_whole_value(Registry* registry, RegistryKey key, const char* name, uint32_t* type,
-                          char** data) {
-  uint32_t capacity = 1;
-  char* buffer = static_cast<char*>(std::malloc(capacity + 1));
-  for (;;) {
-    if (buffer == nullptr) return -1;
-    uint32_t size = capacity;
-    int32_t answer = registry->query_value(key, name, type, buffer, &size);
-    if (answer == kRegistryOk && size <= capacity) {
-      buffer[size] = '\0';
-      *data = buffer;
-      return answer;
-    }
-    // A size that does not grow would ask again for ever.
-    if (answer != kRegistryMoreData || size <= capacity || size == UINT32_MAX) {
-      std::free(buffer);
-      return answer == kRegistryOk ? -1 : answer;
-    }
-    capacity = size;
-    std::free(buffer);
-    buffer = static_cast<char*>(std::malloc(capacity + 1));
-  }
-}
-
 int32_t write_text(Registry* registry, RegistryKey key, const char* name, uint32_t type,
                    const char* text) {
   return registry->set_value(key, name, type, text, static_cast<uint32_t>(std::strlen(text) + 1));
@@ -95,6 +69,32 @@ int32_t write_variable(Registry* registry, RegistryKey key, const char* name, ui
 
 }  // namespace
 
+// Reads a value whole: the platform tells the size it needs. A text one byte
+// longer than reported is always terminated, whatever the stored data holds.
+int32_t query_whole_value(Registry* registry, RegistryKey key, const char* name, uint32_t* type,
+                          char** data) {
+  uint32_t capacity = 1;
+  char* buffer = static_cast<char*>(std::malloc(capacity + 1));
+  for (;;) {
+    if (buffer == nullptr) return -1;
+    uint32_t size = capacity;
+    int32_t answer = registry->query_value(key, name, type, buffer, &size);
+    if (answer == kRegistryOk && size <= capacity) {
+      buffer[size] = '\0';
+      *data = buffer;
+      return answer;
+    }
+    // A size that does not grow would ask again for ever.
+    if (answer != kRegistryMoreData || size <= capacity || size == UINT32_MAX) {
+      std::free(buffer);
+      return answer == kRegistryOk ? -1 : answer;
+    }
+    capacity = size;
+    std::free(buffer);
+    buffer = static_cast<char*>(std::malloc(capacity + 1));
+  }
+}
+
 int32_t list_item_end(const char* list, int32_t start) {
   return item_end(list, static_cast<int32_t>(std::strlen(list)), start);
 }
@@ -113,6 +113,27 @@ void merge_value_list(const char* existing, const char* fresh, char* merged) {
     position += length;
   }
   merged[position] = '\0';
+}
+
+int32_t remove_value_items(const char* existing, const char* removed, char* remaining) {
+  int32_t existing_length = static_cast<int32_t>(std::strlen(existing));
+  int32_t removed_length = static_cast<int32_t>(std::strlen(removed));
+  int32_t position = 0, dropped = 0;
+  bool first = true;
+  for (int32_t start = 0, end; (end = item_end(existing, existing_length, start)) != kNoListItem;
+       start = end + 2) {
+    int32_t length = end - start + 1;
+    if (contains_item(removed, removed_length, existing + start, length)) {
+      ++dropped;
+      continue;
+    }
+    if (!first) remaining[position++] = ';';
+    first = false;
+    std::memcpy(remaining + position, existing + start, static_cast<std::size_t>(length));
+    position += length;
+  }
+  remaining[position] = '\0';
+  return dropped;
 }
 
 bool build_value(const char* value_line, const char* installation_folder, char* out, int32_t size) {

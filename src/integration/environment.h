@@ -49,6 +49,12 @@ const char* read_env_line(EnvLineReader& reader, const char* line, int32_t lengt
 // folder, joined by ';'. False when it would not fit `size` bytes.
 bool build_value(const char* value_line, const char* installation_folder, char* out, int32_t size);
 
+// Reads the value `name` whole into *data (malloc'd, one zero byte after
+// what the platform gave, to be freed): the registry's answer, 0 when read,
+// -1 when the memory or the platform's sizes fail.
+int32_t query_whole_value(Registry* registry, RegistryKey key, const char* name, uint32_t* type,
+                          char** data);
+
 // Writes the first `count` variables into the key: 1 all written, 0 otherwise.
 int write_environment_key(int32_t count, RegistryRoot root, const char* key_path,
                           const EnvTable& table);
@@ -65,3 +71,9 @@ int32_t list_item_end(const char* list, int32_t start);
 // (ASCII letters compared without case). `merged` holds at least
 // strlen(existing) + strlen(fresh) + 2 bytes.
 void merge_value_list(const char* existing, const char* fresh, char* merged);
+
+// The merge undone: the items of `existing` that equal none of `removed`'s
+// (ASCII letters compared without case), in their order, joined by ';',
+// into `remaining` (at least strlen(existing) + 1 bytes). Returns how many
+// items were left out.
+int32_t remove_value_items(const char* existing, const char* removed, char* remaining);

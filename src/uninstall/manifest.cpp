@@ -232,6 +232,7 @@ std::string format_manifest(const Manifest& manifest) {
   for (const ManifestFile& file : manifest.files)
     record("file", std::to_string(file.size) + " " + hex8(file.crc) + " " + file.path);
   if (!manifest.installed_in.empty()) record("installed-in", manifest.installed_in);
+  if (!manifest.name.empty()) record("name", manifest.name);
   uint32_t crc = crc32_update(0, text.data(), text.size());
   text += "end " + std::to_string(lines) + " " + hex8(crc) + "\n";
   return text;
@@ -297,9 +298,10 @@ const char* parse_manifest(const char* bytes, std::size_t size, Manifest* manife
       file.path = text.substr(second + 1);
       if (!manifest_path_is_sound(file.path)) return "a file outside the installed folder, or a name the installer refuses";
       manifest->files.push_back(file);
-    } else if (keyword == "installed-in") {
-      if (!manifest->installed_in.empty() || text.empty()) return "a second or empty installed-in";
-      manifest->installed_in = text;
+    } else if (keyword == "installed-in" || keyword == "name") {
+      std::string& field = keyword == "name" ? manifest->name : manifest->installed_in;
+      if (!field.empty() || text.empty()) return "a second or empty installed-in or name";
+      field = text;
     } else {
       return "a record of an unknown kind";
     }

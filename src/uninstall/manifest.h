@@ -13,6 +13,8 @@
 //                                       hex digits) and its path
 //   installed-in FOLDER                 only after a run that kept something:
 //                                       the folder that run removed from
+//   name NAME                           the same: the package's name on the
+//                                       uninstaller's pages (its first group)
 //   end COUNT CRC                       last line, always: the number of lines
 //                                       above it and the CRC-32 of their bytes
 //
@@ -49,6 +51,7 @@ struct Manifest {
   std::vector<std::string> folders;    // parents before their children
   std::vector<ManifestFile> files;
   std::string installed_in;            // empty until a run keeps something
+  std::string name;                    // the same
 };
 
 // CRC-32 (the polynomial of zip and PNG): continue from `crc`, 0 to begin.

@@ -23,6 +23,7 @@ Manifest hostile_manifest() {
   m.folders = {"bin", "my docs", "my docs\\deep er"};
   m.files = {{"bin\\gcc.exe", 123456789012ULL, 0xcbf43926}, {"my docs\\a b%.txt", 0, 0}};
   m.installed_in = "C:\\Program Files\\gcc";
+  m.name = "GCC 100% $";
   return m;
 }
 
@@ -43,6 +44,7 @@ TEST(Manifest, WhatIsWrittenReadsBackWhole) {
   EXPECT_EQ(out.files[0].crc, 0xcbf43926u);
   EXPECT_EQ(out.files[1].path, "my docs\\a b%.txt");
   EXPECT_EQ(out.installed_in, in.installed_in);
+  EXPECT_EQ(out.name, in.name);
   // Plain text: the bytes that would break a line are escaped.
   EXPECT_NE(text.find("group GCC 100%25 $\n"), std::string::npos) << text;
   EXPECT_NE(text.find("env \\bin;\\lib%0D\n"), std::string::npos) << text;
