@@ -46,6 +46,7 @@ check "no checkout and no build folder remain" \
 apt-get install -y -q ./gcc-setup_*.deb </dev/null >apt-deb.log 2>&1 || { cat apt-deb.log; exit 1; }
 echo "fresh-deb-check: apt-get install ./$(ls gcc-setup_*.deb): $(grep -c '^Unpacking' apt-deb.log) packages unpacked"
 check "pkgtree is the installed command" '[ "$(command -v pkgtree)" = /usr/bin/pkgtree ] && pkgtree --version'
+check "uninstall.exe is installed beside setup.exe, for --uninstaller" '[ -s /usr/share/gcc-setup/uninstall.exe ]'
 
 mkdir -p maker/plain/bin maker/plain/lib/empty maker/plain/include/sys
 # Any Windows program stands in for the compiler here.
