@@ -440,7 +440,7 @@ bool removed_anything(const Uninstall& u) {
 std::string outcome_line(const Uninstall& u) {
   if (!removed_anything(u)) return "Nothing of " + u.name + " was left to remove in " + u.folder + ".";
   if (u.kept.empty()) return u.name + " has been removed from " + u.folder + ".";
-  return u.name + " has been removed from " + u.folder + ", but for what is kept:";
+  return u.name + " has been removed from " + u.folder + ", but for what is kept.";
 }
 
 std::string removed_line(const Uninstall& u) {

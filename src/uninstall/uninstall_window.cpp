@@ -99,7 +99,7 @@ void paint_removed(PaintContext context, int m) {
     draw(context, m, y, "and " + std::to_string(u.kept.size() - shown) + " more.");
     y += kLineHeight;
   }
-  draw(context, m, y, std::string(kManifestName) + " keeps what is left, so that the uninstaller can finish later.");
+  draw(context, m, y, "The uninstaller and its list stay in " + u.folder + ", so that it can finish later.");
 }
 
 void paint(WindowHandle window) {
