@@ -22,7 +22,7 @@ native-test: native-build
 # ThreadSanitizer over the runs that start threads; only their programs are built.
 tsan-test: deps
 	cmake -S . -B $(BUILD)/tsan -DCMAKE_BUILD_TYPE=Debug -DSETUP_TSAN=ON >/dev/null
-	cmake --build $(BUILD)/tsan -j$(JOBS) --target shell_tests shell_run_tests faults_tests pkgtree
+	cmake --build $(BUILD)/tsan -j$(JOBS) --target shell_tests shell_run_tests faults_tests uninstall_run_tests pkgtree
 	scripts/tsan-test.sh $(BUILD)/tsan
 
 # The Windows tests run on the i686 build, as it ships; on a kernel that runs
