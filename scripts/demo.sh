@@ -17,7 +17,7 @@ bench=${TRY_BENCH:?demo.sh runs under scripts/try.sh} work=${TRY_WORK:?demo.sh r
 fail() { echo "demo: $*" >&2; exit 1; }
 
 echo "Log off and on again: Wine's server is restarted, and nothing of this script's reaches the new session."
-"$here/wine-bench.sh" logoff "$bench" || fail "Wine's server did not restart; see $bench/wineserver.log"
+"$here/wine-session.sh" logoff "$bench" || fail "Wine's server did not restart; see $bench/wineserver.log"
 # shellcheck disable=SC1091
 . "$bench/env"
 folder=$WINEPREFIX/drive_c/hello
@@ -77,12 +77,15 @@ wine "$TRY_TOOLS/progman_standin.exe" "$(winepath -w "$work/deletes.txt")" "$(wi
   </dev/null >"$work/deletes.out" 2>&1 &
 standin=$!
 for _ in $(seq 200); do [ -f "$work/deletes.ready" ] && break; sleep 0.1; done
-# Where the package's 32-bit uninstall.exe cannot run, the x86_64 one of the
-# same sources removes the folder in its place, named on its command line.
-note=$("$here/windows-arch.sh" --note "the x86_64 uninstall.exe of the same sources removes the folder (the package's own 32-bit one is not run)")
-if [ -n "$note" ]; then
-  echo "demo: $note"
-  [ -f "$TRY_TOOLS/uninstall.exe" ] || fail "$TRY_TOOLS holds no uninstall.exe built for x86_64"
+# Where the package's own uninstall.exe cannot run (a 32-bit one on a kernel
+# that runs no 32-bit programs), TRY_TOOLS' of the same sources, of the kind
+# this machine runs, removes the folder in its place, named on its command line.
+arch=$("$here/windows-arch.sh" --program "$TRY_TOOLS/robot.exe") || fail "$TRY_TOOLS/robot.exe is not a Windows program"
+own=$("$here/windows-arch.sh" --program "$installed/uninstall.exe") || fail "the installed uninstall.exe is not a Windows program"
+if [ "$own" != "$arch" ]; then
+  echo "demo: this machine runs $arch Windows programs: the folder is removed by an $arch uninstall.exe of the same sources (the package's own $own uninstall.exe is not run)"
+  [ -f "$TRY_TOOLS/uninstall.exe" ] && [ "$("$here/windows-arch.sh" --program "$TRY_TOOLS/uninstall.exe")" = "$arch" ] ||
+    fail "$TRY_TOOLS holds no uninstall.exe built for $arch"
   echo "C:\\> uninstall.exe /S $installed_folder"
   (cd "$WINEPREFIX/drive_c" && wine "$TRY_TOOLS/uninstall.exe" /S "$installed_folder" </dev/null >"$work/uninstall.out" 2>&1)
 else

@@ -264,10 +264,12 @@ std::string load_uninstall(Uninstall& u, const char* folder) {
     std::string where = line > 0 ? "line " + std::to_string(line) + ": " : "";
     return refused + " (" + where + damage + "). Nothing was removed.";
   }
-  for (const std::string& path : u.manifest.folders)
+  std::vector<std::string> paths = u.manifest.folders;
+  for (const ManifestFile& file : u.manifest.files) paths.push_back(file.path);
+  for (const std::string& path : paths) {
     if (full_path(u, path).size() > kMaxPath) return refused + ": it names a path too long for this folder. Nothing was removed.";
-  for (const ManifestFile& file : u.manifest.files)
-    if (full_path(u, file.path).size() > kMaxPath) return refused + ": it names a path too long for this folder. Nothing was removed.";
+    if (folded(path) == kManifestName) return refused + ": it lists itself. Nothing was removed.";
+  }
   if (!belongs_here(u)) {
     if (!u.manifest.installed_in.empty())
       return refused + ": it lists what is left of the package in " + u.manifest.installed_in +
@@ -440,7 +442,7 @@ bool removed_anything(const Uninstall& u) {
 std::string outcome_line(const Uninstall& u) {
   if (!removed_anything(u)) return "Nothing of " + u.name + " was left to remove in " + u.folder + ".";
   if (u.kept.empty()) return u.name + " has been removed from " + u.folder + ".";
-  return u.name + " has been removed from " + u.folder + ", but for what is kept:";
+  return u.name + " has been removed from " + u.folder + ", but for what is kept.";
 }
 
 std::string removed_line(const Uninstall& u) {

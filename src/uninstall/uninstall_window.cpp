@@ -74,6 +74,15 @@ class SilentFatal : public FatalReporter {
   }
 };
 
+// A kept line names what the user made, whatever bytes its name holds: a
+// control character would break the line, so it shows as '?'.
+std::string kept_line(const KeptItem& item) {
+  std::string line = item.what + ": " + item.why;
+  for (char& c : line)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return line;
+}
+
 void draw(PaintContext context, int x, int y, const std::string& text) {
   windows().text_out(context, x, y, text.data(), static_cast<int>(text.size()));
 }
@@ -94,12 +103,12 @@ void paint_removed(PaintContext context, int m) {
   int bottom = layout_row_2_y(state.client_height, m, state.pane_height) - 10;
   int room = (bottom - y) / kLineHeight - 1;  // the last line says where the rest is
   int shown = static_cast<int>(u.kept.size()) <= room ? static_cast<int>(u.kept.size()) : room - 1;
-  for (int i = 0; i < shown; ++i, y += kLineHeight) draw(context, m, y, u.kept[i].what + ": " + u.kept[i].why);
+  for (int i = 0; i < shown; ++i, y += kLineHeight) draw(context, m, y, kept_line(u.kept[i]));
   if (shown < static_cast<int>(u.kept.size())) {
     draw(context, m, y, "and " + std::to_string(u.kept.size() - shown) + " more.");
     y += kLineHeight;
   }
-  draw(context, m, y, std::string(kManifestName) + " keeps what is left, so that the uninstaller can finish later.");
+  draw(context, m, y, "The uninstaller and its list stay in " + u.folder + ", so that it can finish later.");
 }
 
 void paint(WindowHandle window) {
@@ -204,7 +213,7 @@ void finished() {
   Uninstall& u = r.work;
   finish_uninstall(u);
   if (r.silent) {
-    for (const KeptItem& item : u.kept) std::printf("%s: %s\n", item.what.c_str(), item.why.c_str());
+    for (const KeptItem& item : u.kept) std::printf("%s\n", kept_line(item).c_str());
     std::fflush(stdout);
     say_error(outcome_line(u) + " " + removed_line(u));
     end(u.kept.empty() ? 0 : 1);
