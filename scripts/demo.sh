@@ -93,6 +93,10 @@ else
   (cd "$WINEPREFIX/drive_c" && wine "$installed_folder\\uninstall.exe" /S </dev/null >"$work/uninstall.out" 2>&1)
 fi
 status=$?
+# Run from the folder, it hands over to its copy in the temporary folder and
+# ends once the copy has removed the rest but itself; the copy's closing line
+# ("... Removed: ...") says when it is done.
+for _ in $(seq 600); do [ $status -ne 0 ] || grep -q 'Removed: ' "$work/uninstall.out" && break; sleep 0.1; done
 kill "$standin" 2>/dev/null
 wait "$standin" 2>/dev/null
 tr -d '\r' <"$work/uninstall.out" | sed 's/^/  /'

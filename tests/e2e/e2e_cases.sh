@@ -283,6 +283,10 @@ case "$name" in
       (cd "$drive_c" && timeout --kill-after=5 300 wine "$folder\\uninstall.exe" "$@" \
         </dev/null >"$case_dir/uninstall.part" 2>"$case_dir/uninstall.err")
       rc=$?
+      # Run from the folder, it hands over to its copy in the temporary folder
+      # and ends once the copy has removed the rest but itself; the copy's
+      # closing line says when it is done.
+      for _ in $(seq 600); do [ $rc -ne 0 ] || grep -q 'Removed: ' "$case_dir/uninstall.err" && break; sleep 0.1; done
       tr -d '\r' <"$case_dir/uninstall.part" >"$case_dir/uninstall.out"
       kill "$standin" 2>/dev/null
       wait "$standin" 2>/dev/null
@@ -295,12 +299,14 @@ case "$name" in
     uninstall /S
     rc=$?
     check "a damaged list: refused ($rc) with a message; the folder, the registry and the group as they were" \
-      '[ $rc -ne 0 ] && [ -s "$case_dir/uninstall.out" ] && [ "$(cd "$installed" && find . -printf "%p %s\n" | sort)" = "$tree_before" ] &&
+      '[ $rc -ne 0 ] && grep -q "^uninstall: " "$case_dir/uninstall.err" && [ "$(cd "$installed" && find . -printf "%p %s\n" | sort)" = "$tree_before" ] &&
        [ "$(environment)" = "$installed_environment" ] && [ ! -s "$case_dir/deletes.txt" ]'
     cp "$case_dir/uninstall.lst" "$installed/uninstall.lst"
     uninstall /S
     rc=$?
-    check "uninstall.exe /S ended with status 0: nothing was kept" '[ $rc -eq 0 ]'
+    check "uninstall.exe /S ended with status 0, nothing kept, and said what it removed" \
+      '[ $rc -eq 0 ] && [ ! -s "$case_dir/uninstall.out" ] &&
+       grep -q "^uninstall: GCC Demo has been removed from C:.gcc-removed. Removed: " "$case_dir/uninstall.err"'
     check "PATH and LIBRARY_PATH in both keys exactly as before the install" '[ "$(environment)" = "$before" ]'
     check "nothing of the package is left under drive_c, uninstall.exe included (the temporary folder aside)" \
       '[ ! -e "$installed" ] &&
