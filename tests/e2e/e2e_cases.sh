@@ -269,11 +269,12 @@ case "$name" in
     }
     before=$(environment)
     accept_and_install "$folder"
-    check "setup.exe installed it, uninstall.exe and its list at the folder's root" \
-      '[ "$(status)" = 0 ] && [ -f "$installed/uninstall.exe" ] && [ -f "$installed/uninstall.lst" ]'
+    installed_environment=$(environment)
+    check "setup.exe installed it, uninstall.exe and its list at the folder's root, PATH changed" \
+      '[ "$(status)" = 0 ] && [ -f "$installed/uninstall.exe" ] && [ -f "$installed/uninstall.lst" ] &&
+       [[ "$installed_environment" == *"PATH REG_EXPAND_SZ C:\\gcc-removed\\bin;"* ]]'
     check "the group got the item that starts it" \
       'grep -qF "[AddItem(C:\\gcc-removed\\uninstall.exe,Uninstall GCC Demo)]" "$case_dir/executes.txt"'
-    installed_environment=$(environment)
     uninstall() {  # uninstall.exe of the folder with ARGS, a stand-in listening; its status
       rm -f "$case_dir/deletes.txt" "$case_dir/deletes.ready"
       wine "$tools/progman_standin.exe" "$(winepath -w "$case_dir/deletes.txt")" "$(winepath -w "$case_dir/deletes.ready")" \
