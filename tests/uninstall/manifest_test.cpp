@@ -104,7 +104,7 @@ class ManifestTree : public ::testing::Test {
 
 TEST_F(ManifestTree, ThePackageMakersListOfATree) {
   std::string text, why;
-  ASSERT_TRUE(package_manifest((root_ / "plain").c_str(), "MZ uninstaller",
+  ASSERT_TRUE(package_manifest((root_ / "plain").string().c_str(), "MZ uninstaller",
                                "PATH\r\nREG_EXPAND_SZ\r\n\\bin\r\n::\r\n",
                                "GCC Demo,gcc.grp\n\n::\n$\\bin\\gcc.exe,Compiler\n::\nGCC Demo\n", &text, &why))
       << why;
@@ -129,11 +129,11 @@ TEST_F(ManifestTree, ThePackageMakersListOfATree) {
   EXPECT_EQ(m.files.back().size, 14u);
 
   // The installer would write nothing of an env it cannot read.
-  EXPECT_FALSE(package_manifest((root_ / "plain").c_str(), "", "PATH\nreg_sz\n\\bin\n::\n", "", &text, &why));
+  EXPECT_FALSE(package_manifest((root_ / "plain").string().c_str(), "", "PATH\nreg_sz\n\\bin\n::\n", "", &text, &why));
   EXPECT_NE(why.find("key value not defined."), std::string::npos) << why;
   // The names the package adds must not be in the tree already.
   write_file(root_ / "plain" / "Uninstall.LST", "");
-  EXPECT_FALSE(package_manifest((root_ / "plain").c_str(), "", "", "", &text, &why));
+  EXPECT_FALSE(package_manifest((root_ / "plain").string().c_str(), "", "", "", &text, &why));
   EXPECT_NE(why.find("uninstall.lst"), std::string::npos) << why;
 }
 
