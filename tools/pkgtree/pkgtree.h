@@ -75,8 +75,6 @@ struct UninstallerPart {
 // makes the item longer than an inf line.
 bool prepare_uninstaller(const std::filesystem::path& setup, const std::string& env_bytes,
                          const std::string& inf_bytes, UninstallerPart* part, std::string* why);
-// `inf` with `item` last among its items (section 1), made when missing.
-std::string inf_with_item(const std::string& inf, const std::string& item);
 // After the package's source is verified: the list of `plain` and
 // uninstall.exe, compressed and verified, moved into STAGE/source; 0, else
 // the failing step's status.

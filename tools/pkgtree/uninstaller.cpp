@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "integration/progman.h"
 #include "pkgtree.h"
@@ -22,23 +23,18 @@ const char kItemStart[] = "$\\uninstall.exe,Uninstall ";
 // The inf's lines as the installer's reader takes them: up to each LF, a CR
 // before it dropped; a last line without LF counts.
 struct InfLine {
-  std::size_t start = 0, end = 0;  // its bytes, the line end not included
-  bool ended = false;              // an LF follows
+  std::size_t start = 0;  // its first byte in the file
   std::string text;
 };
 
 std::vector<InfLine> inf_lines(const std::string& inf) {
   std::vector<InfLine> lines;
   for (std::size_t at = 0; at < inf.size();) {
-    InfLine line;
-    line.start = at;
     std::size_t lf = inf.find('\n', at);
-    line.ended = lf != std::string::npos;
-    line.end = line.ended ? lf : inf.size();
-    line.text = inf.substr(at, line.end - at);
-    if (line.ended && !line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+    InfLine line{at, inf.substr(at, lf == std::string::npos ? std::string::npos : lf - at)};
+    if (lf != std::string::npos && !line.text.empty() && line.text.back() == '\r') line.text.pop_back();
     lines.push_back(line);
-    at = line.ended ? lf + 1 : inf.size();
+    at = lf == std::string::npos ? inf.size() : lf + 1;
   }
   return lines;
 }
@@ -50,8 +46,7 @@ bool write_whole(const fs::path& path, const std::string& bytes) {
   return !out.fail();
 }
 
-}  // namespace
-
+// `inf` with `item` last among its items (section 1), made when missing.
 std::string inf_with_item(const std::string& inf, const std::string& item) {
   const std::string eol = inf.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   int separators = 0;
@@ -65,6 +60,8 @@ std::string inf_with_item(const std::string& inf, const std::string& item) {
   if (separators == 0) out += "::" + eol;
   return out + item + eol;
 }
+
+}  // namespace
 
 bool prepare_uninstaller(const fs::path& setup, const std::string& env_bytes, const std::string& inf_bytes,
                          UninstallerPart* part, std::string* why) {
@@ -130,10 +127,12 @@ int add_uninstaller(const UninstallerPart& part, const std::string& plain, const
     std::fprintf(stderr, "pkgtree: %s: cannot write the uninstaller's files into it\n", plain_extra.c_str());
     return 1;
   }
-  Options quiet = options;
-  quiet.jobs = 1;
-  int status = run_tree(CopyMode::Compress, plain_extra.c_str(), packed_extra.c_str(), quiet);
-  if (status == 0) status = run_verify(packed_extra.c_str(), plain_extra.c_str(), quiet);
+  // Two files: one job; their paths in the staging folder are not the package's.
+  Options two_files = options;
+  two_files.jobs = 1;
+  two_files.verbose = false;
+  int status = run_tree(CopyMode::Compress, plain_extra.c_str(), packed_extra.c_str(), two_files);
+  if (status == 0) status = run_verify(packed_extra.c_str(), plain_extra.c_str(), two_files);
   if (status != 0) return status;
   for (const char* name : {kUninstallerName, kManifestName}) {
     fs::rename(fs::path(packed_extra) / name, fs::path(stage) / "source" / name, ec);
