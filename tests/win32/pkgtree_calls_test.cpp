@@ -1,0 +1,127 @@
+// pkgtree's own Windows calls on a real Win32 system: the command line its
+// second process gets, renames that outlast a holder of the file, and the
+// restricted DLL search of both programs.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/win32/pkgtree_win32.h"
+
+namespace {
+
+std::string own_folder() {
+  std::string self = own_program_path();
+  return self.substr(0, self.find_last_of('\\') + 1);
+}
+
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// A scratch folder under the system's temporary folder, removed at the end.
+class PkgtreeRename : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    folder_ = std::string(base) + "pkgtree_calls." + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+  }
+  void TearDown() override {
+    for (const char* name : {"a", "b", "c"}) DeleteFileA(path(name).c_str());
+    RemoveDirectoryA(folder_.c_str());
+  }
+  std::string path(const char* name) const { return folder_ + "\\" + name; }
+  void make(const char* name) {
+    HANDLE file = CreateFileA(path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+  }
+  // Held open as a virus scanner holds a new file: no sharing of delete.
+  HANDLE hold(const char* name) {
+    return CreateFileA(path(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+
+  std::string folder_;
+};
+
+}  // namespace
+
+// Each argument comes back whole through the system's own splitting: spaces,
+// quotes, and backslashes before a quote or at the end of a quoted one.
+TEST(PkgtreeCalls, QuotedArgumentsSplitBackAsTheyWere) {
+  const std::vector<std::string> arguments = {
+      "plain", "C:\\maker\\plain tree", "C:\\with space\\", "C:\\no space\\", "say \"hi\"", "a\\\"b", "tab\there",
+      "", "\\\\server\\share\\x y\\\\", "-j"};
+  std::string line = "pkgtree.exe";
+  for (const std::string& a : arguments) line += " " + quoted_argument(a);
+  int count = 0;
+  LPWSTR* split = CommandLineToArgvW(wide(line).c_str(), &count);
+  ASSERT_NE(split, nullptr);
+  ASSERT_EQ(count, static_cast<int>(arguments.size()) + 1) << line;
+  for (std::size_t i = 0; i < arguments.size(); ++i) EXPECT_EQ(std::wstring(split[i + 1]), wide(arguments[i])) << line;
+  LocalFree(split);
+}
+
+TEST_F(PkgtreeRename, ARenameRefusedWhileTheFileIsHeldIsTriedAgainUntilItIsLetGo) {
+  make("a");
+  HANDLE held = hold("a");
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  DWORD started = GetTickCount();
+  std::thread letting_go([held] {
+    Sleep(600);
+    CloseHandle(held);
+  });
+  unsigned long error = 0;
+  bool renamed = rename_path(wide(path("a")).c_str(), wide(path("b")).c_str(), &error, 5000);
+  letting_go.join();
+  EXPECT_TRUE(renamed) << error_text(error);
+  EXPECT_GE(GetTickCount() - started, 500u);
+  EXPECT_EQ(GetFileAttributesA(path("a").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA(path("b").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(PkgtreeRename, ARenameFailsWithTheSystemsReasonOnceThePatienceIsSpent) {
+  make("a");
+  HANDLE held = hold("a");
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  DWORD started = GetTickCount();
+  unsigned long error = 0;
+  EXPECT_FALSE(rename_path(wide(path("a")).c_str(), wide(path("b")).c_str(), &error, 400));
+  DWORD took = GetTickCount() - started;
+  CloseHandle(held);
+  EXPECT_TRUE(error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) << error;
+  EXPECT_GE(took, 350u);
+  EXPECT_FALSE(error_text(error).empty());
+  // Nothing to wait for: a missing file and a name already taken fail at
+  // once, and nothing is replaced.
+  make("c");
+  started = GetTickCount();
+  EXPECT_FALSE(rename_path(wide(path("b")).c_str(), wide(path("c")).c_str(), &error, 5000));
+  EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND) << error;
+  EXPECT_FALSE(rename_path(wide(path("a")).c_str(), wide(path("c")).c_str(), &error, 5000));
+  EXPECT_TRUE(error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) << error;
+  EXPECT_LT(GetTickCount() - started, 2000u);
+  EXPECT_NE(GetFileAttributesA(path("a").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A DLL planted beside the program (planted_probe.dll, built beside the test
+// programs) is taken before the search is restricted and not after.
+TEST(PkgtreeCalls, ARestrictedSearchNoLongerTakesADllBesideTheProgram) {
+  ASSERT_NE(GetFileAttributesA((own_folder() + "planted_probe.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+  HMODULE before = LoadLibraryA("planted_probe.dll");
+  ASSERT_NE(before, nullptr) << "the planted DLL is not found even without the restriction";
+  FreeLibrary(before);
+  restrict_library_search();
+  HMODULE after = LoadLibraryA("planted_probe.dll");
+  EXPECT_EQ(after, nullptr);
+  if (after != nullptr) FreeLibrary(after);
+  // The system's own DLLs are still found.
+  HMODULE system = LoadLibraryA("version.dll");
+  EXPECT_NE(system, nullptr);
+  if (system != nullptr) FreeLibrary(system);
+}
