@@ -11,16 +11,6 @@
 
 #include "platform/platform.h"
 
-void restrict_library_search() {
-  // Looked up: older systems lack it, and they get the next best, the
-  // current folder taken out of the search.
-  using SetDefault = BOOL(WINAPI*)(DWORD);
-  auto set_default = reinterpret_cast<SetDefault>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
-  if (set_default != nullptr && set_default(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
-  SetDllDirectoryA("");
-}
-
 std::string own_program_path() {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
