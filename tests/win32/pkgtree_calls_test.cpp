@@ -1,11 +1,14 @@
 // pkgtree's own Windows calls on a real Win32 system: the command line its
-// second process gets, renames that outlast a holder of the file, and the
-// restricted DLL search of both programs.
+// second process gets, a link's target read from its reparse data, renames
+// that outlast a holder of the file, and the restricted DLL search of both
+// programs.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,6 +68,52 @@ TEST(PkgtreeCalls, QuotedArgumentsSplitBackAsTheyWere) {
   ASSERT_EQ(count, static_cast<int>(arguments.size()) + 1) << line;
   for (std::size_t i = 0; i < arguments.size(); ++i) EXPECT_EQ(std::wstring(split[i + 1]), wide(arguments[i])) << line;
   LocalFree(split);
+}
+
+// Reparse data as Windows lays it out (Wine makes none): the names after
+// the tag, the length, four offset and length fields and, for a symbolic
+// link, its flags.
+std::vector<unsigned char> reparse_data(DWORD tag, const std::wstring& substitute, const std::wstring& print) {
+  std::size_t names = tag == IO_REPARSE_TAG_SYMLINK ? 20 : 16;
+  std::vector<unsigned char> data(names + (substitute.size() + print.size()) * 2);
+  WORD length = static_cast<WORD>(data.size() - 8);
+  WORD fields[4] = {0, static_cast<WORD>(substitute.size() * 2), static_cast<WORD>(substitute.size() * 2),
+                    static_cast<WORD>(print.size() * 2)};
+  std::memcpy(&data[0], &tag, 4);
+  std::memcpy(&data[4], &length, 2);
+  std::memcpy(&data[8], fields, sizeof fields);
+  std::memcpy(&data[names], substitute.data(), substitute.size() * 2);
+  std::memcpy(&data[names + substitute.size() * 2], print.data(), print.size() * 2);
+  return data;
+}
+
+TEST(PkgtreeCalls, ALinksTargetIsReadFromItsReparseData) {
+  struct Case {
+    DWORD tag;
+    std::wstring substitute, print;
+    std::string target;
+  };
+  const Case cases[] = {
+      {IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\C:\\real\\lib", L"C:\\real\\lib", "C:\\real\\lib"},
+      {IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\D:\\x", L"", "D:\\x"},
+      {IO_REPARSE_TAG_SYMLINK, L"..\\b", L"..\\b", "..\\b"},
+      {IO_REPARSE_TAG_SYMLINK, L"\\??\\UNC\\host\\share", L"\\\\host\\share", "\\\\host\\share"},
+      {0x80000013UL, L"", L"", ""},  // deduplicated data: no link
+  };
+  for (const Case& c : cases) {
+    std::vector<unsigned char> data = reparse_data(c.tag, c.substitute, c.print);
+    unsigned long tag = 0;
+    std::string target = "left over";
+    ASSERT_TRUE(parse_reparse_data(data.data(), data.size(), &tag, &target));
+    EXPECT_EQ(tag, c.tag);
+    EXPECT_EQ(target, c.target);
+    // Fields that point past the data give no name, never a read beyond it.
+    ASSERT_TRUE(parse_reparse_data(data.data(), std::min<std::size_t>(data.size(), 22), &tag, &target));
+    EXPECT_EQ(target, "");
+  }
+  unsigned long tag = 0;
+  std::string target;
+  EXPECT_FALSE(parse_reparse_data(reinterpret_cast<const unsigned char*>("abc"), 3, &tag, &target));
 }
 
 TEST_F(PkgtreeRename, ARenameRefusedWhileTheFileIsHeldIsTriedAgainUntilItIsLetGo) {

@@ -58,9 +58,7 @@ std::string final_path_by_handle(HANDLE file, const std::string& path) {
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The reparse data of a link: its tag and the target it holds. The layouts
-// are those of the two link kinds: a mount point's names start 16 bytes in,
-// a symbolic link's 20 (after its flags).
+// The reparse data of an entry, as FSCTL_GET_REPARSE_POINT gives it.
 bool read_link(const std::string& path, DWORD* tag, std::string* target) {
   HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -70,16 +68,32 @@ bool read_link(const std::string& path, DWORD* tag, std::string* target) {
   BOOL ok = DeviceIoControl(file, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(), static_cast<DWORD>(data.size()),
                             &got, nullptr);
   CloseHandle(file);
-  if (!ok || got < 8) return false;
-  std::memcpy(tag, data.data(), 4);
-  std::size_t names = *tag == IO_REPARSE_TAG_SYMLINK ? 20 : 16;
-  WORD field[4] = {};  // substitute offset and length, print offset and length, in bytes
-  if (got < names) return true;
-  std::memcpy(field, data.data() + 8, sizeof field);
+  if (!ok) return false;
+  unsigned long kind = 0;
+  if (!parse_reparse_data(data.data(), got, &kind, target)) return false;
+  *tag = kind;
+  return true;
+}
+
+}  // namespace
+
+bool parse_reparse_data(const unsigned char* data, std::size_t size, unsigned long* tag, std::string* target) {
+  if (size < 8) return false;
+  DWORD kind = 0;
+  std::memcpy(&kind, data, 4);
+  *tag = kind;
+  target->clear();
+  // Names start 16 bytes in for a mount point, 20 for a symbolic link
+  // (after its flags); four 16-bit fields before them give the substitute
+  // name's offset and length, then the print name's, in bytes.
+  std::size_t names = kind == IO_REPARSE_TAG_SYMLINK ? 20 : 16;
+  if ((kind != IO_REPARSE_TAG_MOUNT_POINT && kind != IO_REPARSE_TAG_SYMLINK) || size < names) return true;
+  WORD field[4] = {};
+  std::memcpy(field, data + 8, sizeof field);
   auto name = [&](WORD offset, WORD length) {
-    if (names + offset + length > got) return std::wstring();
+    if (names + offset + length > size) return std::wstring();
     std::wstring text(length / 2, L'\0');
-    std::memcpy(&text[0], data.data() + names + offset, text.size() * 2);
+    if (!text.empty()) std::memcpy(&text[0], data + names + offset, text.size() * 2);
     return text;
   };
   std::wstring shown = name(field[2], field[3]);
@@ -90,8 +104,6 @@ bool read_link(const std::string& path, DWORD* tag, std::string* target) {
   *target = narrow(shown.data(), shown.size());
   return true;
 }
-
-}  // namespace
 
 void catch_console_interrupts(InterruptHandler on_interrupt) {
   g_on_interrupt.store(on_interrupt);

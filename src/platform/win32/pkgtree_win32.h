@@ -42,6 +42,10 @@ struct LinkLook {
   std::string final_path;  // folders only: the real path
 };
 LinkLook look_at_entry(const std::string& path);
+// The tag of reparse data and, for a junction or symbolic link, the target it
+// holds: its print name, else its substitute name without "\??\". False when
+// the data is too short to hold a tag.
+bool parse_reparse_data(const unsigned char* data, std::size_t size, unsigned long* tag, std::string* target);
 
 // The real path of an existing entry (links and short names undone, no
 // "\\?\" prefix); empty when it cannot be opened.
