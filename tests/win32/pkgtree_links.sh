@@ -39,13 +39,6 @@ check "followed: the folder and the file are packed as they are" \
    [ "$(bzip2 -dc "$work/followed/dst/lib/one.txt")" = kept ]'
 [ $failures -eq 0 ] || cat "$work/followed.txt"
 
-# Back to the folder above.
-mkdir -p "$work/up/src/a"
-printf 'x\n' >"$work/up/src/a/file"
-ln -s .. "$work/up/src/a/up"
-compress up
-refused up 'a.up' 'a folder that holds the link'
-
 # Two siblings that lead to each other: neither is above the other, but
 # each is open on the walk when the other is reached through it.
 mkdir -p "$work/siblings/src/a" "$work/siblings/src/b"
