@@ -15,6 +15,8 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#else
+#include "platform/win32/pkgtree_win32.h"
 #endif
 
 #include "engine/engine.h"
@@ -93,8 +95,29 @@ std::string real_of(const std::string& native) {
 bool entry_is_sound(Walk& walk, const std::string& path, const std::string& shown, bool* folder,
                     std::string* real) {
 #ifdef _WIN32
-  (void)walk, (void)path, (void)shown, (void)real;
-  *folder = look_up(path.c_str()).folder;
+  // Junctions and symbolic links, as links are taken natively.
+  LinkLook look = look_at_entry(path);
+  if (!look.exists) return true;  // gone: the engine says so
+  if (!look.reaches) {
+    walk.add(shown, "a link to " + look.target +
+                        (look.error.empty() ? ", which leads nowhere" : ", which cannot be followed: " + look.error));
+    return false;
+  }
+  *folder = look.folder;
+  if (!*folder) return true;
+  *real = look.final_path.empty() ? resolved_path(path.c_str()) : folded(look.final_path);
+  if (!look.link) return true;
+  // A folder open on the walk, or one above it: followed, it would repeat
+  // for ever.
+  for (const std::string& open : walk.open_folders)
+    if (paths_overlap(*real, open) && real->size() <= open.size()) {
+      walk.add(shown, "a link to " + look.target + ", a folder that holds the link: it would be followed for ever");
+      return false;
+    }
+  if (!walk.rules.keep_out.empty() && paths_overlap(*real, walk.rules.keep_out)) {
+    walk.add(shown, "a link to " + look.target + ", which holds or lies inside the destination");
+    return false;
+  }
   return true;
 #else
   std::string native = shown_path(path.c_str());
@@ -184,8 +207,24 @@ std::string resolved_path(const char* engine_path) {
 #ifdef _WIN32
   char* full = _fullpath(nullptr, native.c_str(), 0);
   if (full == nullptr) return native;
-  std::string out = folded(full);
+  std::string whole = full;
   std::free(full);
+  // The part that exists as the system resolves it (junctions, links, short
+  // names); the rest as written.
+  std::string head = whole, rest;
+  for (;;) {
+    std::string real = final_path_of(head);
+    if (!real.empty()) {
+      if (real.back() == '\\' && !rest.empty()) real.pop_back();
+      whole = real + rest;
+      break;
+    }
+    std::size_t slash = head.find_last_of('\\');
+    if (slash == std::string::npos || slash + 1 >= head.size() || slash < 2) break;
+    rest = head.substr(slash) + rest;
+    head.resize(head[slash - 1] == ':' ? slash + 1 : slash);
+  }
+  std::string out = folded(whole);
   while (out.size() > 3 && out.back() == '\\') out.pop_back();
   return out;
 #else

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/platform.h"
 #include "pkgtree.h"
 
 namespace {
@@ -52,6 +53,7 @@ bool operands_fit(const char* verb, int count, char** operand, int least, int mo
 }  // namespace
 
 int main(int argc, char** argv) {
+  restrict_library_search();
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return std::fputs(kUsage, stdout) < 0;
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return std::puts("pkgtree " SETUP_VERSION) < 0;
   Options options;
@@ -92,6 +94,9 @@ int main(int argc, char** argv) {
     return run_check(operand[0], operands == 2 ? operand[1] : kDefaultFolder);
   }
   if (std::strcmp(verb, "package") == 0) return run_package(operands, operand, options, kDefaultFolder);
+#ifdef _WIN32
+  if (std::strcmp(verb, kStepsVerb) == 0) return run_package_steps(operands, operand, options);
+#endif
   CopyMode mode;
   if (std::strcmp(verb, "compress") == 0) mode = CopyMode::Compress;
   else if (std::strcmp(verb, "expand") == 0) mode = CopyMode::Expand;

@@ -18,6 +18,10 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#else
+#include <atomic>
+
+#include "platform/win32/pkgtree_win32.h"
 #endif
 
 #include "platform/platform.h"
@@ -157,15 +161,63 @@ int in_child(const Steps& steps) {
   return code == 0 && g_signal != 0 ? 128 + g_signal : code;
 }
 #else
-int in_child(const Steps& steps) { return run_steps(steps); }
+std::atomic<bool> g_interrupted{false};
+
+void on_interrupt(bool) { g_interrupted.store(true); }
+
+// The steps run in this program started again with the hidden verb: whatever
+// ends that process (a failure, which ends it at once, Ctrl-C, a crash),
+// this one is left to remove the staging folder. Ctrl-C and Ctrl-Break reach
+// both through the console: the child removes its files under way, this one
+// waits for it and counts the stop as 130. The handler stays to the end, so
+// that a late Ctrl-C cannot cut the move into place short.
+int in_child(const Steps& steps) {
+  catch_console_interrupts(on_interrupt);
+  std::vector<std::string> arguments;
+  if (steps.options.verbose) arguments.push_back("-v");
+  if (steps.options.quiet) arguments.push_back("-q");
+  arguments.insert(arguments.end(), {"-j", std::to_string(steps.options.jobs), kStepsVerb, steps.plain, steps.source,
+                                     steps.stage, steps.folder});
+  if (g_interrupted.load()) return 130;
+  unsigned long code = 1;
+  std::string why;
+  if (!run_own_program(arguments, &code, &why)) return problem("cannot start the steps: " + why);
+  if (code == kEndedByConsoleInterrupt) return 130;
+  if (code > 255) {
+    char text[64];
+    std::snprintf(text, sizeof text, "the steps ended abnormally (code 0x%08lX)", code);
+    return problem(text);
+  }
+  return code == 0 && g_interrupted.load() ? 130 : static_cast<int>(code);
+}
+
+// What Windows says for a failed rename, as an error code's message.
+class WindowsErrors : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "windows"; }
+  std::string message(int code) const override { return error_text(static_cast<unsigned long>(code)); }
+};
 #endif
+
+// A rename of the package's own names. On Windows a virus scanner may hold a
+// new file for a moment: that refusal is tried again for a few seconds.
+void rename_entry(const fs::path& from, const fs::path& to, std::error_code& ec) {
+#ifdef _WIN32
+  static WindowsErrors windows_errors;
+  unsigned long error = 0;
+  if (rename_path(from.c_str(), to.c_str(), &error)) ec.clear();
+  else ec.assign(static_cast<int>(error), windows_errors);
+#else
+  fs::rename(from, to, ec);
+#endif
+}
 
 // OUT's four names replaced by the staging folder's; on any failure the
 // ones already moved go back, so OUT is either the old package or the new.
 bool move_into_place(const fs::path& stage, const fs::path& out, std::string* why) {
   std::error_code ec;
   if (!fs::exists(out, ec)) {
-    fs::rename(stage, out, ec);
+    rename_entry(stage, out, ec);
     if (ec) *why = ec.message();
     return !ec;
   }
@@ -174,25 +226,44 @@ bool move_into_place(const fs::path& stage, const fs::path& out, std::string* wh
   int moved_old[4] = {}, moved_new[4] = {};
   for (int i = 0; i < 4 && !ec; ++i) {
     if (fs::symlink_status(out / kNames[i], ec).type() != fs::file_type::not_found) {
-      fs::rename(out / kNames[i], old / kNames[i], ec);
+      rename_entry(out / kNames[i], old / kNames[i], ec);
       if (ec) break;
       moved_old[i] = 1;
     }
     ec.clear();
-    fs::rename(stage / kNames[i], out / kNames[i], ec);
+    rename_entry(stage / kNames[i], out / kNames[i], ec);
     if (!ec) moved_new[i] = 1;
   }
   if (!ec) return true;
   *why = ec.message();
   for (int i = 3; i >= 0; --i) {
     std::error_code back;
-    if (moved_new[i]) fs::rename(out / kNames[i], stage / kNames[i], back);
-    if (moved_old[i]) fs::rename(old / kNames[i], out / kNames[i], back);
+    if (moved_new[i]) rename_entry(out / kNames[i], stage / kNames[i], back);
+    if (moved_old[i]) rename_entry(old / kNames[i], out / kNames[i], back);
   }
   return false;
 }
 
 }  // namespace
+
+#ifdef _WIN32
+int run_package_steps(int count, char** args, const Options& options) {
+  if (count != 4) {
+    std::fprintf(stderr, "pkgtree: %s takes 4 operands, not %d\n", kStepsVerb, count);
+    return 2;
+  }
+  Steps steps;
+  steps.plain = args[0];
+  steps.source = args[1];
+  steps.stage = args[2];
+  steps.folder = args[3];
+  steps.options = options;
+  int status = run_steps(steps);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  return status;
+}
+#endif
 
 int run_package(int count, char** args, const Options& options, const char* default_folder) {
   Steps steps;

@@ -60,6 +60,12 @@ int run_interrupted();
 // package [--setup FILE] [--folder F] PLAIN ENV INF OUT: the four steps into
 // a staging folder, moved into OUT when all passed; 0, 1, 2 (usage) or 128+N.
 int run_package(int count, char** args, const Options& options, const char* default_folder);
+#ifdef _WIN32
+// On Windows `package` runs its steps in this program started again with a
+// verb the usage does not name: PLAIN SOURCE STAGE FOLDER.
+constexpr char kStepsVerb[] = "package-steps";
+int run_package_steps(int count, char** args, const Options& options);
+#endif
 
 // The engine's "\"-separated path as this platform writes it.
 std::string shown_path(const char* engine_path);

@@ -21,6 +21,8 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#else
+#include "platform/win32/pkgtree_win32.h"
 #endif
 
 #include "common/text.h"
@@ -75,6 +77,26 @@ std::atomic<std::size_t> g_written{0}, g_removed{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
 extern "C" void on_signal(int signal_number) { g_signal.store(signal_number); }
+
+#ifdef _WIN32
+// Ctrl-C and Ctrl-Break are Windows' SIGINT: the same stop, status 130.
+std::atomic<bool> g_ctrl_break{false};
+
+void on_console_interrupt(bool ctrl_break) {
+  g_ctrl_break.store(ctrl_break);
+  g_signal.store(SIGINT);
+}
+#endif
+
+// What stopped the run, as the user gave it.
+const char* stop_cause(int signal_number) {
+#ifdef _WIN32
+  (void)signal_number;
+  return g_ctrl_break.load() ? "Ctrl-Break" : "Ctrl-C";
+#else
+  return signal_number == SIGINT ? "SIGINT" : "SIGTERM";
+#endif
+}
 
 // After a signal the engine's walk sees no further entry, and a folder it
 // enters holds nothing: it returns through its own levels, closing each
@@ -303,7 +325,7 @@ int end_after_signal(const std::string& destination, std::size_t files) {
   std::size_t removed = g_removed.load();
   std::fflush(stdout);
   std::fprintf(stderr, "pkgtree: stopped by %s: %s holds %zu of the %zu files, each whole; %zu under way %s removed\n",
-               signal_number == SIGINT ? "SIGINT" : "SIGTERM", shown_path(destination.c_str()).c_str(),
+               stop_cause(signal_number), shown_path(destination.c_str()).c_str(),
                g_written.load(), files, removed, removed == 1 ? "was" : "were");
   std::fflush(stderr);
   return 128 + signal_number;
@@ -354,7 +376,10 @@ struct SignalGuard {
   }
 };
 #else
-struct SignalGuard {};
+struct SignalGuard {
+  SignalGuard() { catch_console_interrupts(on_console_interrupt); }
+  ~SignalGuard() { release_console_interrupts(); }
+};
 #endif
 
 }  // namespace
