@@ -11,6 +11,8 @@ build_only=0
 [ "${1:-}" = --build-only ] && { build_only=1; shift; }
 build_dir=${1:?usage: install-cross-deps.sh [--build-only] BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=apt-lock.sh
+. "$here/apt-lock.sh"
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
 
@@ -25,7 +27,7 @@ arch=$("$here/windows-arch.sh")
 # The bench runs 32-bit programs, which need the i386 side of Wine.
 if [ $build_only -eq 0 ] && [ "$arch" = i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "adding the i386 architecture"
-  $sudo dpkg --add-architecture i386
+  apt_locked $sudo dpkg --add-architecture i386
   need_update=1
 fi
 
@@ -91,12 +93,12 @@ fi
 if [ ${#missing[@]} -gt 0 ] || [ "$need_update" -eq 1 ]; then
   echo "updating the package lists"
   mkdir -p "$build_dir"
-  $sudo apt-get update -q >"$build_dir/apt-update.log" 2>&1 || {
+  apt_locked $sudo apt-get update -q >"$build_dir/apt-update.log" 2>&1 || {
     cat "$build_dir/apt-update.log" >&2; exit 1; }
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null >"$build_dir/apt-install.log" 2>&1 || {
+  apt_locked $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null >"$build_dir/apt-install.log" 2>&1 || {
     cat "$build_dir/apt-install.log" >&2; exit 1; }
 fi
 
