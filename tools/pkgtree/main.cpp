@@ -14,7 +14,8 @@ const char kUsage[] =
     "usage: pkgtree [-v] [-q] [-j N] compress|expand|copy SOURCE DESTINATION\n"
     "       pkgtree [-q] [-j N] verify PACKAGE_SOURCE [PLAIN_TREE]\n"
     "       pkgtree check PACKAGE_DIR [FOLDER]\n"
-    "       pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] [--any-setup] PLAIN ENV INF OUT\n"
+    "       pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] [--any-setup]\n"
+    "                                PLAIN ENV INF OUT\n"
     "       pkgtree -h | --help | --version\n";
 
 // One screen: what a maker needs without the manual page, which Windows
@@ -65,7 +66,7 @@ const char kHelp[] =
     "arguments; 130, 143 or 129 when stopped by SIGINT, SIGTERM or SIGHUP (the files\n"
     "under way are removed).\n"
     "\n"
-    "More in man pkgtree (on Windows, in README.md beside pkgtree.exe).\n";
+    "More in man pkgtree (on Windows, in README.txt beside pkgtree.exe).\n";
 
 }  // namespace
 
