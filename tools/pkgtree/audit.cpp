@@ -1,6 +1,6 @@
-// What pkgtree looks at before it writes anything: the operands, the tree's
-// entries (links, FIFOs, unreadable folders) and the names Windows would
-// not keep apart or not take at all.
+// What pkgtree looks at before it writes anything: the tree's entries
+// (links, FIFOs, unreadable folders), the names Windows would not keep apart
+// or not take at all, and the paths too long to install.
 #include <sys/stat.h>
 
 #include <cerrno>

@@ -231,9 +231,11 @@ int run_package(int count, char** args, const Options& options) {
   Arguments a;
   std::string why = parse(count, args, &a);
   if (!why.empty()) return usage_error(why);
-  if (!operand_given("PLAIN", a.plain) || !operand_given("ENV", a.env) || !operand_given("INF", a.inf) ||
-      !operand_given("OUT", a.out))
+  if (!operand_given("PLAIN", a.plain) || !operand_given("OUT", a.out)) return 2;
+  if (*a.env == '\0' || *a.inf == '\0') {
+    std::fprintf(stderr, "pkgtree: the %s is empty: it names no file\n", *a.env == '\0' ? "ENV" : "INF");
     return 2;
+  }
   Steps steps;
   steps.options = options;
   steps.options.install_folder = steps.folder = a.folder;
