@@ -25,24 +25,34 @@ tsan-test: deps
 	cmake --build $(BUILD)/tsan -j$(JOBS) --target shell_tests shell_run_tests faults_tests pkgtree
 	scripts/tsan-test.sh $(BUILD)/tsan
 
-# The Windows tests run on the i686 build, as it ships; on a kernel that runs
-# no 32-bit programs (scripts/windows-arch.sh), which 32-bit Wine needs, on
-# an x86_64 build of the same sources under 64-bit Wine.
-WIN_TEST_ARCH = $(shell scripts/windows-arch.sh)
-WIN_TEST_DIR = $(BUILD)/$(if $(filter i686,$(WIN_TEST_ARCH)),win32,win64)
+# The route of the Windows tests, decided once: i686 where the kernel runs
+# 32-bit programs (the build as it ships, under 32-bit Wine), else x86_64 (the
+# same sources under 64-bit Wine). scripts/windows-arch.sh asks the kernel by
+# running a tiny 32-bit program from the build folder; WIN_ARCH=i686 or
+# WIN_ARCH=x86_64 on the command line or in the environment overrides it.
+ifneq ($(filter-out clean,$(or $(MAKECMDGOALS),test)),)
+ifeq ($(origin WIN_ARCH),undefined)
+WIN_ARCH := $(shell scripts/windows-arch.sh $(BUILD))
+endif
+ifeq ($(filter i686 x86_64,$(WIN_ARCH)),)
+$(error WIN_ARCH is "$(WIN_ARCH)": i686 or x86_64 (scripts/windows-arch.sh $(BUILD) says which this machine runs))
+endif
+endif
+export WIN_ARCH
+WIN_TEST_DIR := $(BUILD)/$(if $(filter i686,$(WIN_ARCH)),win32,win64)
 
 cross-deps:
-	@scripts/install-cross-deps.sh $(WIN_TEST_DIR)
+	@scripts/install-cross-deps.sh $(WIN_TEST_DIR) $(WIN_ARCH)
 
 # The Windows programs, cross-built, and their tests under Wine: the bench
 # (Xvfb and a throwaway prefix) is stopped at the end, also when a test fails.
 # The native pkgtree makes the demo package the end-to-end cases install.
 win-test: cross-deps native-build
-	@note=$$(scripts/windows-arch.sh --note); [ -z "$$note" ] || echo "win-test: $$note"
-	cmake -S . -B $(WIN_TEST_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WIN_TEST_ARCH).cmake -DCMAKE_BUILD_TYPE=Debug \
+	@note=$$(scripts/windows-arch.sh --note $(WIN_ARCH)); [ -z "$$note" ] || echo "win-test: $$note"
+	cmake -S . -B $(WIN_TEST_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WIN_ARCH).cmake -DCMAKE_BUILD_TYPE=Debug \
 	  -DSETUP_NATIVE_PKGTREE=$(abspath $(BUILD)/native/bin/pkgtree) >/dev/null
 	cmake --build $(WIN_TEST_DIR) -j$(JOBS)
-	scripts/wine-bench.sh run $(WIN_TEST_DIR)/wine-bench ctest --test-dir $(WIN_TEST_DIR) --output-on-failure -j$(JOBS)
+	scripts/wine-session.sh run $(WIN_TEST_DIR)/wine-session $(WIN_ARCH) ctest --test-dir $(WIN_TEST_DIR) --output-on-failure -j$(JOBS)
 
 # libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer):
 # `make test` gives each 30 seconds over the committed corpus, `make fuzz` longer.
@@ -62,14 +72,14 @@ fuzz: fuzz-build
 # makensis (installed for the bench only), and 10 000 small files. The Windows
 # programs are built optimised, as they ship, apart from the Debug test build.
 bench: deps
-	@scripts/install-cross-deps.sh $(BUILD)/win32-bench
+	@scripts/install-cross-deps.sh $(BUILD)/win32-bench $(WIN_ARCH)
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_BENCH=ON -DSETUP_BUILD_TESTS=OFF >/dev/null
 	cmake --build $(BUILD)/bench -j$(JOBS)
 	scripts/bench.sh $(BUILD)/bench
 	cmake -S . -B $(BUILD)/win32-bench -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
 	  -DSETUP_NATIVE_PKGTREE=$(abspath $(BUILD)/bench/bin/pkgtree) >/dev/null
 	cmake --build $(BUILD)/win32-bench -j$(JOBS) --target setup pkgtree robot progman_standin
-	scripts/bench-wine.sh $(BUILD)/win32-bench $(BUILD)/bench/bin/pkgtree $(BUILD)/bench/bench-data/plain \
+	scripts/bench-under-wine.sh $(BUILD)/win32-bench $(BUILD)/bench/bin/pkgtree $(BUILD)/bench/bench-data/plain \
 	  $(BUILD)/bench/bench-data/package $(BUILD)/bench/wine
 
 # The programs as they ship, optimised, their build output in a log shown
@@ -127,22 +137,22 @@ endif
 # a setup.exe that try.sh runs in place of the package's own.
 TRY_DIR = $(WIN_TEST_DIR)-try
 try-tools: deps
-	@scripts/install-cross-deps.sh $(TRY_DIR)
-	cmake -S . -B $(TRY_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WIN_TEST_ARCH).cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(TRY_DIR) -j$(JOBS) --target robot progman_standin $(if $(filter i686,$(WIN_TEST_ARCH)),,setup)
+	@scripts/install-cross-deps.sh $(TRY_DIR) $(WIN_ARCH)
+	cmake -S . -B $(TRY_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WIN_ARCH).cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(TRY_DIR) -j$(JOBS) --target robot progman_standin $(if $(filter i686,$(WIN_ARCH)),,setup)
 
 try: try-tools
-	scripts/try.sh $(TRY_DIR)/bin "$(PACKAGE)" $(BUILD)/try
+	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin "$(PACKAGE)" $(BUILD)/try
 
 # The demo: its compiler built from the tcc source, the package made by
 # `make package` as a maintainer makes one, `make try` on it, then a log off
 # and a compile in a console (see README.md).
 demo: try-tools
-	scripts/build-tcc.sh $(BUILD)/tcc $(WIN_TEST_ARCH)
+	scripts/build-tcc.sh $(BUILD)/tcc $(WIN_ARCH)
 	tests/e2e/make-demo-package.sh --layout $(BUILD)/tcc/tree $(BUILD)/demo
 	$(MAKE) --no-print-directory package PLAIN=$(BUILD)/demo/plain ENV=$(BUILD)/demo/env \
 	  INF=$(BUILD)/demo/inf OUT=$(BUILD)/demo/package
-	scripts/try.sh $(TRY_DIR)/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
+	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -25,6 +25,6 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
 # CTest starts each Windows program through the wrapper of the build's Wine
-# bench (scripts/wine-bench.sh start BUILD/wine-bench; the Makefile does it).
+# bench (scripts/wine-session.sh start BUILD/wine-session; the Makefile does it).
 get_filename_component(_setup_scripts ${CMAKE_CURRENT_LIST_DIR}/../scripts ABSOLUTE)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${_setup_scripts}/wine-env.sh ${CMAKE_BINARY_DIR}/wine-bench)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${_setup_scripts}/wine-env.sh ${CMAKE_BINARY_DIR}/wine-session)

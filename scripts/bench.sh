@@ -6,7 +6,7 @@
 # pkgtree compress, expand and verify on one core against all of them.
 #   scripts/bench.sh BUILD_DIR [TREE]
 # With TREE, that tree is the payload instead. Leaves BUILD_DIR/bench-data/plain
-# and BUILD_DIR/bench-data/package for scripts/bench-wine.sh.
+# and BUILD_DIR/bench-data/package for scripts/bench-under-wine.sh.
 set -euo pipefail
 build=$1
 work=$build/bench-data

@@ -14,7 +14,7 @@ bench=${TRY_BENCH:?demo.sh runs under scripts/try.sh} work=${TRY_WORK:?demo.sh r
 fail() { echo "demo: $*" >&2; exit 1; }
 
 echo "Log off and on again: Wine's server is restarted, and nothing of this script's reaches the new session."
-"$here/wine-bench.sh" logoff "$bench" || fail "Wine's server did not restart; see $bench/wineserver.log"
+"$here/wine-session.sh" logoff "$bench" || fail "Wine's server did not restart; see $bench/wineserver.log"
 # shellcheck disable=SC1091
 . "$bench/env"
 folder=$WINEPREFIX/drive_c/hello

@@ -26,7 +26,7 @@ if [ "${1:-}" != --installed ]; then
   done
   cp build/gcc-setup_*_amd64.deb "$keep/"
   cp tests/e2e/run-setup.sh "$keep/tests/e2e/"
-  cp scripts/wine-bench.sh scripts/run-watched.sh scripts/imagemagick.sh "$keep/scripts/"
+  cp scripts/wine-session.sh scripts/run-watched.sh scripts/imagemagick.sh "$keep/scripts/"
   cp "$0" "$keep/fresh-deb-check.sh"
   cd /
   rm -rf "$clone"
@@ -76,7 +76,7 @@ cat run/robot.out
 diff -r maker/plain "$WINEPREFIX/drive_c/gcc-fresh" && echo "installed tree: the plain tree, byte for byte" || rc=1
 exit $rc
 RUN
-scripts/wine-bench.sh run "$keep/bench" bash install.sh "$keep/bench" >install.out 2>&1
+scripts/wine-session.sh run "$keep/bench" i686 bash install.sh "$keep/bench" >install.out 2>&1
 rc=$?
 cat install.out
 # A bench that did not start says why in its own log.

@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # Installs what the Windows build and the Wine bench need, then fetches the
 # compression library's Debian source into the build folder:
-#   scripts/install-cross-deps.sh [--build-only] BUILD_DIR
-# --build-only: the cross compiler and the library source alone, for the
-# programs that ship (`make package`, `make deb`); no Wine, no bench.
+#   scripts/install-cross-deps.sh BUILD_DIR ARCH
+#   scripts/install-cross-deps.sh --build-only BUILD_DIR
+# ARCH (i686 or x86_64, the Makefile's WIN_ARCH) is the kind of Windows
+# program this machine runs: Wine for it, and for x86_64 the cross compiler
+# of that kind beside the i686 one. --build-only: the i686 cross compiler and
+# the library source alone, for the programs that ship (`make package`,
+# `make deb`); no Wine.
 # Idempotent: apt is only asked when something is missing.
 set -euo pipefail
 
 build_only=0
 [ "${1:-}" = --build-only ] && { build_only=1; shift; }
-build_dir=${1:?usage: install-cross-deps.sh [--build-only] BUILD_DIR}
+usage="usage: install-cross-deps.sh BUILD_DIR ARCH | --build-only BUILD_DIR"
+build_dir=${1:?$usage}
+arch=${2:-}
+case "$build_only:$arch" in
+  0:i686 | 0:x86_64 | 1:) ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=apt-lock.sh
 . "$here/apt-lock.sh"
@@ -21,10 +31,8 @@ installed() {
 }
 
 need_update=0
-# On a kernel that runs no 32-bit programs the bench runs an x86_64 build.
-arch=$("$here/windows-arch.sh")
 
-# The bench runs 32-bit programs, which need the i386 side of Wine.
+# 32-bit programs need the i386 side of Wine.
 if [ $build_only -eq 0 ] && [ "$arch" = i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "adding the i386 architecture"
   apt_locked $sudo dpkg --add-architecture i386

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs a package folder (setup.exe, source, env, inf) under Wine, as a
 # user would, in a throwaway prefix that is kept afterwards:
-#   scripts/try.sh TOOLS_DIR PACKAGE_DIR WORK_DIR [CMD...]
-# TOOLS_DIR holds robot.exe and progman_standin.exe (and setup.exe, see
-# below). With a DISPLAY you drive
+#   scripts/try.sh ARCH TOOLS_DIR PACKAGE_DIR WORK_DIR [CMD...]
+# ARCH (i686 or x86_64) is the kind of Windows program this machine runs;
+# TOOLS_DIR holds robot.exe and progman_standin.exe of that kind (and
+# setup.exe, see below). With a DISPLAY you drive
 # the wizard yourself. Without one, it runs on a private X server and the
 # robot accepts the licence and the proposed folder, installs and presses
 # Finish, saving a picture of the installer's window on each page in
@@ -14,8 +15,10 @@
 # TOOLS_DIR, TRY_PICTURES is 1 on the private X server) and its status
 # counts. Last come the pictures and the line "Wine prefix: PATH".
 set -uo pipefail
-usage="usage: try.sh TOOLS_DIR PACKAGE_DIR WORK_DIR [CMD...]"
-[ $# -ge 3 ] || { echo "$usage" >&2; exit 2; }
+usage="usage: try.sh ARCH TOOLS_DIR PACKAGE_DIR WORK_DIR [CMD...]"
+[ $# -ge 4 ] || { echo "$usage" >&2; exit 2; }
+arch=$1
+shift
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=imagemagick.sh
 . "$here/imagemagick.sh"
@@ -33,10 +36,11 @@ work=$(cd "$work" && pwd)
 # start: TOOLS_DIR's, an x86_64 build of the same sources, runs in its place
 # from WORK_DIR/package, a copy of the package over its own source folder.
 # The package itself is left as it is.
-note=$("$here/windows-arch.sh" --note "this run installs the package with an x86_64 setup.exe of the same sources under 64-bit Wine (the package's own 32-bit setup.exe is not run)")
-if [ -n "$note" ]; then
-  echo "try: $note"
-  [ -f "$tools/setup.exe" ] || fail "$tools holds no setup.exe built for x86_64"
+own=$("$here/windows-arch.sh" --program "$package/setup.exe") || fail "$package/setup.exe is not a Windows program"
+if [ "$own" != "$arch" ]; then
+  echo "try: this machine runs $arch Windows programs: the package is installed with an $arch setup.exe of the same sources (the package's own $own setup.exe is not run)"
+  [ -f "$tools/setup.exe" ] && [ "$("$here/windows-arch.sh" --program "$tools/setup.exe")" = "$arch" ] ||
+    fail "$tools holds no setup.exe built for $arch"
   rm -rf "$work/package" && mkdir "$work/package" &&
     cp "$package/env" "$package/inf" "$tools/setup.exe" "$work/package/" &&
     ln -s "$package/source" "$work/package/source" || fail "no copy of the package in $work/package"
@@ -54,8 +58,8 @@ if [ $interactive -eq 0 ]; then
   for shot in "${shots[@]}"; do rm -f "$work/$shot.png"; done
 fi
 
-"$here/wine-bench.sh" start "$bench" || exit 1
-trap '"$here/wine-bench.sh" stop "$bench" >/dev/null 2>&1' EXIT
+"$here/wine-session.sh" start "$bench" "$arch" || exit 1
+trap '"$here/wine-session.sh" stop "$bench" >/dev/null 2>&1' EXIT
 if [ $interactive -eq 1 ]; then
   # The wizard goes to your own screen; the prefix stays the bench's.
   sed -i "s|^export DISPLAY=.*|export DISPLAY=$DISPLAY|; /^export XAUTHORITY=/d" "$bench/env"

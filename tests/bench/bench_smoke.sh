@@ -46,14 +46,14 @@ case "$mode" in
     ;;
   wine)
     pkgtree=$4
-    bench=$build/wine-bench
+    bench=$build/wine-session
     # The test run's own bench when it runs (the Makefile starts it).
     [ -f "$bench/env" ] && export SETUP_BENCH_WINE_DIR=$bench
     SETUP_BENCH_PARTS=small SETUP_BENCH_SMALL_FILES=120 SETUP_BENCH_SETTLE=0 \
-      bash "$scripts/bench-wine.sh" "$build" "$pkgtree" "$work" "$work" "$work/wine" 1 >"$work/out.txt" 2>&1
+      bash "$scripts/bench-under-wine.sh" "$build" "$pkgtree" "$work" "$work" "$work/wine" 1 >"$work/out.txt" 2>&1
     rc=$?
     cat "$work/out.txt"
-    check "bench-wine.sh ended with status 0" '[ $rc -eq 0 ]'
+    check "bench-under-wine.sh ended with status 0" '[ $rc -eq 0 ]'
     check "setup.exe installed the 120 small files, timed by the robot's clock" \
       'grep -q "^small files: 120 files" "$work/out.txt" && positive "$(number "  setup.exe")"'
     # On 120 files pkgtree.exe's time is within the noise of Wine's start-up,

@@ -10,11 +10,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 # A case that logs off ends every process of its prefix: it has a bench of
 # its own, so that the tests running beside it keep theirs.
 if [ "$name" = compile-through-path ]; then
+  arch=$(sed -n 's/^export SESSION_ARCH=//p' "$bench/env" 2>/dev/null)
   bench=$work/$name.bench
   mkdir -p "$work"
-  "$here/../../scripts/wine-bench.sh" start "$bench" >"$work/$name.bench.out" 2>&1 ||
+  "$here/../../scripts/wine-session.sh" start "$bench" "${arch:-none}" >"$work/$name.bench.out" 2>&1 ||
     { echo "FAILED: no Wine bench of its own: $(tail -n1 "$work/$name.bench.out")"; echo "0 passed, 1 failed"; exit 1; }
-  trap '"$here/../../scripts/wine-bench.sh" stop "$bench" >/dev/null 2>&1' EXIT
+  trap '"$here/../../scripts/wine-session.sh" stop "$bench" >/dev/null 2>&1' EXIT
 fi
 # shellcheck disable=SC1091
 . "$bench/env"
@@ -130,7 +131,7 @@ case "$name" in
     wine reg delete 'HKCU\Environment' /v PATH /f </dev/null >/dev/null 2>&1
     accept_and_install 'C:\gcc-path'
     check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
-    "$here/../../scripts/wine-bench.sh" logoff "$bench"
+    "$here/../../scripts/wine-session.sh" logoff "$bench"
     mkdir -p "$drive_c/elsewhere"
     printf '%s\n' '#include <stdio.h>' \
       'int main(int argc, char **argv) { for (int i = 1; i < argc; i++) printf("%d %s\n", i, argv[i]); return 40 + argc; }' \

@@ -1,33 +1,47 @@
 #!/usr/bin/env bash
-# The Wine bench: a private X server and a throwaway Wine prefix in which the
-# Windows programs of the build run.
-#   scripts/wine-bench.sh start DIR        start Xvfb and a fresh prefix in DIR
-#   scripts/wine-bench.sh stop DIR         end the prefix's processes and Xvfb
-#   scripts/wine-bench.sh run DIR CMD...   start, run CMD, stop (also on failure)
-#   scripts/wine-bench.sh logoff DIR       end every process of the prefix, as a
-#                                          log off; the next program starts a new
-#                                          session, its environment from the registry
+# The Wine session: a private X server and a throwaway Wine prefix in which
+# the Windows programs of a build run.
+#   scripts/wine-session.sh start DIR ARCH      start Xvfb and a fresh prefix in DIR
+#   scripts/wine-session.sh stop DIR            end the prefix's processes and Xvfb
+#   scripts/wine-session.sh run DIR ARCH CMD... start, run CMD, stop (also on failure)
+#   scripts/wine-session.sh logoff DIR          end every process of the prefix, as a
+#                                               log off; the next program starts a new
+#                                               session, its environment from the registry
+# ARCH is that of the programs the session runs: i686 (a 32-bit prefix under
+# 32-bit Wine) or x86_64 (a 64-bit prefix under 64-bit Wine).
 # DIR/env holds the environment that scripts/wine-env.sh gives each program.
 # Everything Wine and Xvfb print goes to files in DIR: their background
 # processes would hold a pipe open for ever.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-command=${1:?usage: wine-bench.sh start|stop|logoff|run DIR [CMD...]}
-dir=${2:?usage: wine-bench.sh start|stop|logoff|run DIR [CMD...]}
+usage="usage: wine-session.sh start DIR ARCH | run DIR ARCH CMD... | stop DIR | logoff DIR"
+command=${1:?$usage}
+dir=${2:?$usage}
 shift 2
+winearch=""
+case "$command" in
+  start | run)
+    case "${1:-}" in
+      i686) winearch=win32 ;;
+      x86_64) winearch=win64 ;;
+      *) echo "$usage" >&2; exit 2 ;;
+    esac
+    arch=$1
+    shift ;;
+esac
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 
 # The screen the window tests expect: 1024 x 768.
 screen=1024x768x24
 
-log() { echo "wine-bench: $*"; }
+log() { echo "wine-session: $*"; }
 
 # Run as root, Wine would open a read-only file for writing, as root may;
 # Windows refuses that to everyone. So Wine runs as an ordinary user: root
 # mapped to one in a user namespace of its own, still the owner of the same
-# files but without root's privileges. DIR/bin, first on the bench's PATH,
+# files but without root's privileges. DIR/bin, first on the session's PATH,
 # holds the Wine commands that do so, so that every user of DIR/env reaches
 # the same wineserver.
 make_wrappers() {
@@ -41,11 +55,11 @@ make_wrappers() {
     log "warning: no user namespace here; Wine runs as root"
     as_user=""
   fi
-  # The real commands: not those of a bench whose env is sourced here.
+  # The real commands: not those of a session whose env is sourced here.
   local search="" entry
   local IFS=:
   for entry in $PATH; do
-    grep -qs '^# wine bench command' "$entry/wine" && continue
+    grep -qs '^# wine session command' "$entry/wine" && continue
     search=${search:+$search:}$entry
   done
   unset IFS
@@ -64,19 +78,19 @@ make_wrappers() {
       real=$(PATH=$search command -v "$tool") || { log "$tool is not installed"; return 1; }
       command="\"$real\""
     fi
-    printf '#!/bin/sh\n# wine bench command\nexec %s %s "$@"\n' "$as_user" "$command" >"$dir/bin/$tool"
+    printf '#!/bin/sh\n# wine session command\nexec %s %s "$@"\n' "$as_user" "$command" >"$dir/bin/$tool"
     chmod +x "$dir/bin/$tool"
   done
 }
 
-stop_bench() {
+stop_session() {
   if [ -f "$dir/env" ]; then
     # shellcheck disable=SC1091
     ( . "$dir/env" && wineserver -k ) >>"$dir/wineserver.log" 2>&1 </dev/null || true
   fi
   if [ -f "$dir/xvfb.pid" ]; then
     pid=$(cat "$dir/xvfb.pid")
-    # Only our own server: the pid file holds the Xvfb this bench started.
+    # Only our own server: the pid file holds the Xvfb this session started.
     if kill -0 "$pid" 2>/dev/null && grep -q Xvfb "/proc/$pid/cmdline" 2>/dev/null; then
       kill "$pid" 2>/dev/null || true
       for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -91,13 +105,8 @@ stop_bench() {
 # Serif has its metrics, so that texts are as wide as on Windows and look it.
 serif=/usr/share/fonts/truetype/liberation/LiberationSerif-Regular.ttf
 
-# A prefix of the Windows the tests are built for: 32-bit, or 64-bit on a
-# kernel that runs no 32-bit programs (scripts/windows-arch.sh).
-winearch=win32
-[ "$("$here/windows-arch.sh")" = i686 ] || winearch=win64
-
-start_bench() {
-  stop_bench
+start_session() {
+  stop_session
   rm -rf "$dir/prefix" "$dir/display" "$dir/Xauthority"
   local tool
   for tool in Xvfb xauth; do
@@ -109,7 +118,7 @@ start_bench() {
   cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
 
   # Xvfb picks a free display itself and writes its number to fd 3, so two
-  # benches on one machine never race for the same display.
+  # sessions on one machine never race for the same display.
   : >"$dir/Xauthority"
   xauth -f "$dir/Xauthority" add :0 . "$cookie" >/dev/null 2>&1
   Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -auth "$dir/Xauthority" \
@@ -124,7 +133,7 @@ start_bench() {
   done
   if [ -z "$display" ]; then
     log "Xvfb did not start; see $dir/xvfb.log"
-    stop_bench
+    stop_session
     return 1
   fi
   xauth -f "$dir/Xauthority" add ":$display" . "$cookie" >/dev/null 2>&1
@@ -134,6 +143,7 @@ export DISPLAY=:$display
 export XAUTHORITY=$dir/Xauthority
 export WINEPREFIX=$dir/prefix
 export WINEARCH=$winearch
+export SESSION_ARCH=$arch
 $([ $winearch = win32 ] || printf 'export WINELOADER=/usr/lib/wine/wine64\nexport WINESERVER=/usr/lib/wine/wineserver64')
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES='winedbg.exe=d;mscoree=d;mshtml=d'
@@ -141,19 +151,19 @@ export PATH=$dir/bin:\$PATH
 EOF
   # The prefix is made once per run; a persistent server keeps it warm for
   # every test program of the run.
-  # No window manager runs on the bench: Wine would wait two seconds for one
+  # No window manager runs in the session: Wine would wait two seconds for one
   # each time a window is hidden, unless its windows are unmanaged.
   printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' '' \
-    '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' '"Times New Roman"="Liberation Serif"' '' >"$dir/bench.reg"
+    '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' '"Times New Roman"="Liberation Serif"' '' >"$dir/session.reg"
   if ! ( . "$dir/env" && mkdir -p "$WINEPREFIX" && wineserver -p && wineboot -i &&
-         wine regedit /S "$(winepath -w "$dir/bench.reg")" ) \
+         wine regedit /S "$(winepath -w "$dir/session.reg")" ) \
       </dev/null >"$dir/wineboot.log" 2>&1; then
     if grep -q 'Exec format error' "$dir/wineboot.log"; then
       log "this system runs no 32-bit x86 programs (its kernel has no IA32 emulation), which 32-bit Wine needs"
     else
       log "wineboot failed; see $dir/wineboot.log"
     fi
-    stop_bench
+    stop_session
     return 1
   fi
   log "display :$display, prefix $dir/prefix"
@@ -161,23 +171,23 @@ EOF
 
 # The registry is saved as the server ends; a persistent one is started again.
 log_off() {
-  [ -f "$dir/env" ] || { log "no bench running in $dir"; return 1; }
+  [ -f "$dir/env" ] || { log "no session running in $dir"; return 1; }
   # shellcheck disable=SC1091
   ( . "$dir/env" && { wineserver -k || true; } && wineserver -w && wineserver -p ) >>"$dir/wineserver.log" 2>&1 </dev/null
 }
 
 case "$command" in
-  start) start_bench ;;
+  start) start_session ;;
   logoff) log_off ;;
-  stop) stop_bench ;;
+  stop) stop_session ;;
   run)
-    [ $# -gt 0 ] || { echo "usage: wine-bench.sh run DIR CMD..." >&2; exit 2; }
-    trap stop_bench EXIT
+    [ $# -gt 0 ] || { echo "$usage" >&2; exit 2; }
+    trap stop_session EXIT
     trap 'exit 130' INT TERM
-    start_bench
+    start_session
     status=0
     "$@" || status=$?
     exit "$status"
     ;;
-  *) echo "usage: wine-bench.sh start|stop|logoff|run DIR [CMD...]" >&2; exit 2 ;;
+  *) echo "$usage" >&2; exit 2 ;;
 esac

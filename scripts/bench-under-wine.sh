@@ -5,7 +5,7 @@
 # solid bzip2 installer made by makensis from the same plain tree, run silently.
 # Then setup.exe on a tree of 10 000 small files: the per-file repaint.
 #
-#   scripts/bench-wine.sh WIN32_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS]
+#   scripts/bench-under-wine.sh WIN32_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS]
 #
 # WIN32_BUILD holds bin/setup.exe, pkgtree.exe, robot.exe, progman_standin.exe;
 # PACKAGE_SOURCE is PLAIN_TREE made by `pkgtree compress`. Prints medians of
@@ -14,7 +14,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-usage="usage: bench-wine.sh WIN32_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS]"
+usage="usage: bench-under-wine.sh WIN32_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS]"
 win32=$(cd "${1:?$usage}" && pwd)
 pkgtree=$(realpath "${2:?$usage}")
 plain=$(cd "${3:?$usage}" && pwd)
@@ -29,10 +29,10 @@ parts=${SETUP_BENCH_PARTS:-payload small}
 tools=$win32/bin
 
 for exe in setup pkgtree robot progman_standin; do
-  [ -f "$tools/$exe.exe" ] || { echo "bench-wine: no $tools/$exe.exe" >&2; exit 1; }
+  [ -f "$tools/$exe.exe" ] || { echo "bench-under-wine: no $tools/$exe.exe" >&2; exit 1; }
 done
 # Peak memory comes from GNU time, not the shell's keyword.
-[ -x /usr/bin/time ] || { echo "bench-wine: GNU time (/usr/bin/time) is not installed (scripts/install-cross-deps.sh installs time)" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "bench-under-wine: GNU time (/usr/bin/time) is not installed (scripts/install-cross-deps.sh installs time)" >&2; exit 1; }
 
 
 # SETUP_BENCH_WINE_DIR names a Wine bench already running (a test run's) to
@@ -40,15 +40,15 @@ done
 bench=${SETUP_BENCH_WINE_DIR:-}
 own_bench=0
 if [ -z "$bench" ]; then
-  bench=$work/wine-bench
+  bench=$work/wine-session
   own_bench=1
-  "$here/wine-bench.sh" start "$bench" >"$work/bench-start.log"
+  "$here/wine-session.sh" start "$bench" "$("$here/windows-arch.sh" --program "$tools/setup.exe")" >"$work/bench-start.log"
 fi
 standin="" drive_c=""
 cleanup() {
   [ -z "$standin" ] || kill "$standin" 2>/dev/null || true
   [ -z "$drive_c" ] || rm -rf "$drive_c/bench"
-  [ $own_bench -eq 0 ] || "$here/wine-bench.sh" stop "$bench" >/dev/null 2>&1 || true
+  [ $own_bench -eq 0 ] || "$here/wine-session.sh" stop "$bench" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -116,10 +116,10 @@ run_setup() {  # PACKAGE_DIR FOLDER CASE_DIR
     clock click:5 wait:7 clock click:7 gone </dev/null >"$case/robot.part" 2>&1 || {
     kill "$runner" 2>/dev/null || true
     wait "$runner" 2>/dev/null || true
-    echo "bench-wine: the robot failed: $(tr -d '\r' <"$case/robot.part" | tail -n1); setup.exe: $(cat "$case/setup.err" "$case/setup.out" | grep -m1 . || echo "no message"); see $case" >&2
+    echo "bench-under-wine: the robot failed: $(tr -d '\r' <"$case/robot.part" | tail -n1); setup.exe: $(cat "$case/setup.err" "$case/setup.out" | grep -m1 . || echo "no message"); see $case" >&2
     return 1
   }
-  wait "$runner" || { echo "bench-wine: setup.exe failed; see $case" >&2; return 1; }
+  wait "$runner" || { echo "bench-under-wine: setup.exe failed; see $case" >&2; return 1; }
   tr -d '\r' <"$case/robot.part" | awk '$1 == "clock" { t[++n] = $2 }
     END { if (n != 2) exit 1; printf "%.3f ", (t[2] - t[1]) / 1000 }'
   tail -n 1 "$case/time.txt"
@@ -135,7 +135,7 @@ run_timed() {  # CASE_DIR DIR PROGRAM ARGS...
   ( cd "$dir" && exec /usr/bin/time -f '%M' -o "$case/time.txt" wine "$@" ) \
     </dev/null >"$case/out.txt" 2>"$case/err.txt" || {
     # pkgtree.exe without arguments is meant to fail: the start-up baseline.
-    [ "$*" = "$tools/pkgtree.exe" ] || { echo "bench-wine: $* failed; see $case" >&2; return 1; }
+    [ "$*" = "$tools/pkgtree.exe" ] || { echo "bench-under-wine: $* failed; see $case" >&2; return 1; }
   }
   end=$(now)
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f ", b - a }'
@@ -156,7 +156,7 @@ peak() { cut -d' ' -f2 "$work/$1.times" | sort -n | tail -n1; }
 
 check_tree() {  # INSTALLED WHAT [PLAIN_TREE]
   diff -rq "${3:-$plain}" "$1" >"$work/diff.txt" 2>&1 || {
-    echo "bench-wine: $2 did not install the same files; see $work/diff.txt" >&2
+    echo "bench-under-wine: $2 did not install the same files; see $work/diff.txt" >&2
     exit 1
   }
 }
