@@ -183,8 +183,8 @@ void check_paths(Checker& c, const TreeListing& listing, const std::string& fold
   if (longest_folder >= 0) install = std::min(install, folder_limit - 1 - longest_folder);
 
   std::printf("  longest path in the package: %zu characters, %s\n", longest->size(), longest->c_str());
-  std::printf("  unpack it in a folder of at most %ld characters: the installer reads FOLDER\\source\\..., "
-              "which Windows holds to %ld\n", unpack, file_limit);
+  std::printf("  unpack it in a folder of at most %ld characters: that folder, \\source\\ and the longest path "
+              "must fit Windows' %ld\n", unpack, file_limit);
   std::printf("  install it into a FOLDER of at most %ld characters: Windows holds a folder to %ld, a file to %ld\n",
               install, folder_limit, file_limit);
   std::printf("  longest installed path: %zu characters, %s\\%s\n", folder.size() + 1 + longest->size(),
