@@ -74,7 +74,9 @@ make_nsis() {  # PLAIN_TREE OUT_EXE
   if ! command -v makensis >/dev/null; then
     local sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
     echo "installing nsis (makensis) for the bench"
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends nsis \
+    # shellcheck source=apt-lock.sh
+    . "$here/apt-lock.sh"
+    DEBIAN_FRONTEND=noninteractive apt_locked $sudo apt-get install -y -q --no-install-recommends nsis \
       </dev/null >"$work/apt-nsis.log" 2>&1 || { cat "$work/apt-nsis.log" >&2; exit 1; }
   fi
   local script=$work/nsis/payload.nsi

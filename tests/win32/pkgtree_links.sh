@@ -47,8 +47,8 @@ printf 'b\n' >"$work/siblings/src/b/file"
 ln -s ../b "$work/siblings/src/a/x"
 ln -s ../a "$work/siblings/src/b/y"
 compress siblings
-refused siblings 'a.x.y' 'a folder that holds the link'
-refused siblings 'b.y.x' 'a folder that holds the link'
+refused siblings 'a.x.y' ': a loop through src.a.x: it would be followed for ever'
+refused siblings 'b.y.x' ': a loop through src.b.y: it would be followed for ever'
 
 # Into the destination, which exists already.
 mkdir -p "$work/into/src" "$work/into/dst"
