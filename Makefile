@@ -22,7 +22,7 @@ native-test: native-build
 # ThreadSanitizer over the runs that start threads; only their programs are built.
 tsan-test: deps
 	cmake -S . -B $(BUILD)/tsan -DCMAKE_BUILD_TYPE=Debug -DSETUP_TSAN=ON >/dev/null
-	cmake --build $(BUILD)/tsan -j$(JOBS) --target shell_tests shell_run_tests faults_tests pkgtree
+	cmake --build $(BUILD)/tsan -j$(JOBS) --target shell_tests shell_run_tests faults_tests uninstall_run_tests pkgtree
 	scripts/tsan-test.sh $(BUILD)/tsan
 
 # The route of the Windows tests, decided once: i686 where the kernel runs
@@ -58,7 +58,7 @@ win-test: cross-deps native-build
 # `make test` gives each 30 seconds over the committed corpus, `make fuzz` longer.
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_FUZZ=ON -DSETUP_BUILD_TESTS=OFF >/dev/null
-	cmake --build $(BUILD)/fuzz -j$(JOBS) --target fuzz_expand fuzz_merge fuzz_env fuzz_inf fuzz_tree
+	cmake --build $(BUILD)/fuzz -j$(JOBS) --target fuzz_expand fuzz_merge fuzz_env fuzz_inf fuzz_tree fuzz_manifest
 
 fuzz-test: fuzz-build
 	scripts/fuzz.sh $(BUILD)/fuzz 30
@@ -99,7 +99,7 @@ release:
 	@rm -f $(BUILD)/release.log
 	@$(QUIET) cmake -S . -B $(BUILD)/win32-release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF
-	@$(QUIET) cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup pkgtree
+	@$(QUIET) cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup pkgtree uninstall
 	@$(QUIET) cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF \
 	  -DSETUP_WINDOWS_SETUP_EXE=$(abspath $(BUILD)/win32-release/bin/setup.exe)
 	@$(QUIET) cmake --build $(BUILD)/release -j$(JOBS)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the tests that start threads (whole native runs of setup: UI thread,
-# loader, animator, script reader and stand-in group server; the status line
+# loader, animator, script reader and stand-in group server; the same of the
+# uninstaller with its worker; the status line
 # and bar guards; the fault runs; pkgtree's workers, its progress line and
 # its stop after a failure) from a ThreadSanitizer build. Every report,
 # from the test programs or from the setup processes they start, lands in
@@ -13,7 +14,7 @@ rm -rf "$reports"
 mkdir -p "$reports"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 log_path=$reports/report"
 failures=0
-for t in shell_tests shell_run_tests faults_tests; do
+for t in shell_tests shell_run_tests faults_tests uninstall_run_tests; do
   if "$build/bin/$t" > "$build/$t.log" 2>&1; then
     echo "$t: $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$build/$t.log"), passed"
   else

@@ -43,32 +43,6 @@ bool contains_item(const char* list, int32_t length, const char* item, int32_t i
   return false;
 }
 
-// Reads a value whole: the platform tells the size it needs. A text one byte
-// longer than reported is always terminated, whatever the stored data holds.
-int32_t query_whole_value(Registry* registry, RegistryKey key, const char* name, uint32_t* type,
-                          char** data) {
-  uint32_t capacity = 1;
-  char* buffer = static_cast<char*>(std::malloc(capacity + 1));
-  for (;;) {
-    if (buffer == nullptr) return -1;
-    uint32_t size = capacity;
-    int32_t answer = registry->query_value(key, name, type, buffer, &size);
-    if (answer == kRegistryOk && size <= capacity) {
-      buffer[size] = '\0';
-      *data = buffer;
-      return answer;
-    }
-    // A size that does not grow would ask again for ever.
-    if (answer != kRegistryMoreData || size <= capacity || size == UINT32_MAX) {
-      std::free(buffer);
-      return answer == kRegistryOk ? -1 : answer;
-    }
-    capacity = size;
-    std::free(buffer);
-    buffer = static_cast<char*>(std::malloc(capacity + 1));
-  }
-}
-
 int32_t write_text(Registry* registry, RegistryKey key, const char* name, uint32_t type,
                    const char* text) {
   return registry->set_value(key, name, type, text, static_cast<uint32_t>(std::strlen(text) + 1));
@@ -95,6 +69,32 @@ int32_t write_variable(Registry* registry, RegistryKey key, const char* name, ui
 
 }  // namespace
 
+// Reads a value whole: the platform tells the size it needs. A text one byte
+// longer than reported is always terminated, whatever the stored data holds.
+int32_t query_whole_value(Registry* registry, RegistryKey key, const char* name, uint32_t* type,
+                          char** data) {
+  uint32_t capacity = 1;
+  char* buffer = static_cast<char*>(std::malloc(capacity + 1));
+  for (;;) {
+    if (buffer == nullptr) return -1;
+    uint32_t size = capacity;
+    int32_t answer = registry->query_value(key, name, type, buffer, &size);
+    if (answer == kRegistryOk && size <= capacity) {
+      buffer[size] = '\0';
+      *data = buffer;
+      return answer;
+    }
+    // A size that does not grow would ask again for ever.
+    if (answer != kRegistryMoreData || size <= capacity || size == UINT32_MAX) {
+      std::free(buffer);
+      return answer == kRegistryOk ? -1 : answer;
+    }
+    capacity = size;
+    std::free(buffer);
+    buffer = static_cast<char*>(std::malloc(capacity + 1));
+  }
+}
+
 int32_t list_item_end(const char* list, int32_t start) {
   return item_end(list, static_cast<int32_t>(std::strlen(list)), start);
 }
@@ -113,6 +113,27 @@ void merge_value_list(const char* existing, const char* fresh, char* merged) {
     position += length;
   }
   merged[position] = '\0';
+}
+
+int32_t remove_value_items(const char* existing, const char* removed, char* remaining) {
+  int32_t existing_length = static_cast<int32_t>(std::strlen(existing));
+  int32_t removed_length = static_cast<int32_t>(std::strlen(removed));
+  int32_t position = 0, dropped = 0;
+  bool first = true;
+  for (int32_t start = 0, end; (end = item_end(existing, existing_length, start)) != kNoListItem;
+       start = end + 2) {
+    int32_t length = end - start + 1;
+    if (contains_item(removed, removed_length, existing + start, length)) {
+      ++dropped;
+      continue;
+    }
+    if (!first) remaining[position++] = ';';
+    first = false;
+    std::memcpy(remaining + position, existing + start, static_cast<std::size_t>(length));
+    position += length;
+  }
+  remaining[position] = '\0';
+  return dropped;
 }
 
 bool build_value(const char* value_line, const char* installation_folder, char* out, int32_t size) {
@@ -136,62 +157,62 @@ bool build_value(const char* value_line, const char* installation_folder, char* 
   return true;
 }
 
+const char* read_env_line(EnvLineReader& reader, const char* line, int32_t length,
+                          const char* installation_folder, EnvTable* table) {
+  // The reader stores the start of an overlong line, enough to know a
+  // comment, which is skipped whatever its length; the limit is for the
+  // lines that are kept.
+  if (line[0] == '#') return nullptr;
+  if (length > kEnvLineBufferSize - 1) return kBadFormat;
+  if (std::strcmp(line, "::") == 0) {
+    // A block closed before its three lines, or a 33rd block.
+    if (reader.line_in_block != 3 || table->count == kMaxVariables) return kBadFormat;
+    ++table->count;
+    reader.line_in_block = 0;
+    return nullptr;
+  }
+  // Lines after the 32nd block are checked in the spare entry; a "::"
+  // closing them is an error.
+  bool spare = table->count == kMaxVariables;
+  char* name = spare ? reader.spare_name : table->name[table->count];
+  char* value = spare ? reader.spare_value : table->value[table->count];
+  uint32_t* type = spare ? &reader.spare_type : &table->type[table->count];
+  switch (reader.line_in_block) {
+    case 0:
+      std::memcpy(name, line, static_cast<std::size_t>(length) + 1);
+      break;
+    case 1:
+      if (std::strcmp(line, "REG_EXPAND_SZ") == 0) {
+        *type = kRegExpandSz;
+      } else if (std::strcmp(line, "REG_SZ") == 0) {
+        *type = kRegSz;
+      } else {
+        return kBadType;
+      }
+      break;
+    case 2:
+      if (!build_value(line, installation_folder, value, kEnvTextSize)) return kBadFormat;
+      break;
+    default:
+      return kBadFormat;
+  }
+  ++reader.line_in_block;
+  return nullptr;
+}
+
 const char* parse_env_table(std::FILE* file, const char* installation_folder, EnvTable* table,
                             int32_t* error_line) {
   SettingsLineReader reader;
+  EnvLineReader blocks;
   char line[kEnvLineBufferSize];
-  // Lines after the 32nd block are checked here; a "::" closing them is an error.
-  char spare_name[kEnvTextSize], spare_value[kEnvTextSize];
-  uint32_t spare_type = 0;
-  int32_t line_in_block = 0;
   int32_t line_number = 0;
   if (error_line != nullptr) *error_line = 0;
   table->count = 0;
   for (int32_t length; (length = read_line(reader, file, line, kEnvLineBufferSize)) != -1;) {
     ++line_number;
     if (error_line != nullptr) *error_line = line_number;
-    // The reader stores the start of an overlong line, enough to know a
-    // comment, which is skipped whatever its length; the limit is for the
-    // lines that are kept.
-    if (line[0] == '#') continue;
-    if (length > kEnvLineBufferSize - 1) {
-      return kBadFormat;
-    }
-    if (std::strcmp(line, "::") == 0) {
-      // A block closed before its three lines, or a 33rd block.
-      if (line_in_block != 3 || table->count == kMaxVariables) {
-        return kBadFormat;
-      }
-      ++table->count;
-      line_in_block = 0;
-      continue;
-    }
-    bool spare = table->count == kMaxVariables;
-    char* name = spare ? spare_name : table->name[table->count];
-    char* value = spare ? spare_value : table->value[table->count];
-    uint32_t* type = spare ? &spare_type : &table->type[table->count];
-    switch (line_in_block) {
-      case 0:
-        std::memcpy(name, line, static_cast<std::size_t>(length) + 1);
-        break;
-      case 1:
-        if (std::strcmp(line, "REG_EXPAND_SZ") == 0) {
-          *type = kRegExpandSz;
-        } else if (std::strcmp(line, "REG_SZ") == 0) {
-          *type = kRegSz;
-        } else {
-          return kBadType;
-        }
-        break;
-      case 2:
-        if (!build_value(line, installation_folder, value, kEnvTextSize)) {
-          return kBadFormat;
-        }
-        break;
-      default:
-        return kBadFormat;
-    }
-    ++line_in_block;
+    const char* message = read_env_line(blocks, line, length, installation_folder, table);
+    if (message != nullptr) return message;
   }
   if (error_line != nullptr) *error_line = 0;
   return nullptr;

@@ -31,9 +31,29 @@ bool read_env_table(std::FILE* file, const char* installation_folder, EnvTable* 
 const char* parse_env_table(std::FILE* file, const char* installation_folder, EnvTable* table,
                             int32_t* error_line);
 
+// The blocks of "env" one line at a time, for lines that come from
+// elsewhere than the file (the uninstaller keeps them in its list): the
+// state between lines; table->count starts at 0.
+struct EnvLineReader {
+  int32_t line_in_block = 0;
+  char spare_name[kEnvTextSize] = {};  // lines after the 32nd block go here
+  char spare_value[kEnvTextSize] = {};
+  uint32_t spare_type = 0;
+};
+// One line (`length` its full length; `line` holds at most 255 of it and a
+// zero byte): nullptr, or the format message of parse_env_table.
+const char* read_env_line(EnvLineReader& reader, const char* line, int32_t length,
+                          const char* installation_folder, EnvTable* table);
+
 // Builds a variable's value from its value line: each item prefixed with the
 // folder, joined by ';'. False when it would not fit `size` bytes.
 bool build_value(const char* value_line, const char* installation_folder, char* out, int32_t size);
+
+// Reads the value `name` whole into *data (malloc'd, one zero byte after
+// what the platform gave, to be freed): the registry's answer, 0 when read,
+// -1 when the memory or the platform's sizes fail.
+int32_t query_whole_value(Registry* registry, RegistryKey key, const char* name, uint32_t* type,
+                          char** data);
 
 // Writes the first `count` variables into the key: 1 all written, 0 otherwise.
 int write_environment_key(int32_t count, RegistryRoot root, const char* key_path,
@@ -51,3 +71,9 @@ int32_t list_item_end(const char* list, int32_t start);
 // (ASCII letters compared without case). `merged` holds at least
 // strlen(existing) + strlen(fresh) + 2 bytes.
 void merge_value_list(const char* existing, const char* fresh, char* merged);
+
+// The merge undone: the items of `existing` that equal none of `removed`'s
+// (ASCII letters compared without case), in their order, joined by ';',
+// into `remaining` (at least strlen(existing) + 1 bytes). Returns how many
+// items were left out.
+int32_t remove_value_items(const char* existing, const char* removed, char* remaining);

@@ -29,6 +29,8 @@ class Registry {
   virtual int32_t create_key(RegistryRoot root, const char* path, RegistryKey* key) = 0;
   // RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS): an existing key only.
   virtual int32_t open_key(RegistryRoot root, const char* path, RegistryKey* key) = 0;
+  // RegOpenKeyExA(root, path, 0, KEY_READ): an existing key, to read only.
+  virtual int32_t open_key_for_reading(RegistryRoot root, const char* path, RegistryKey* key) = 0;
   // RegQueryValueExA: *size is the buffer's size on entry. 0: *type and the
   // data given, *size the bytes stored; 234: buffer too small, *size the
   // size needed; 2: no such value; anything else: failure.
@@ -37,6 +39,8 @@ class Registry {
   // RegSetValueExA(key, name, 0, type, data, size): 0 = written.
   virtual int32_t set_value(RegistryKey key, const char* name, uint32_t type, const char* data,
                             uint32_t size) = 0;
+  // RegDeleteValueA(key, name): 0 = deleted.
+  virtual int32_t delete_value(RegistryKey key, const char* name) = 0;
   // RegCloseKey.
   virtual void close_key(RegistryKey key) = 0;
 };

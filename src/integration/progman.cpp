@@ -1,5 +1,6 @@
 #include "integration/progman.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "integration/integration_ports.h"
@@ -144,9 +145,13 @@ void on_dde_ack(WindowHandle wizard_window, uintptr_t wparam, intptr_t lparam) {
   conversation.command_text = text;
   char work[kCommandBufferSize];
   const char* folder = install_state().destination_folder;
-  read_group_commands(work, folder);
+  if (conversation.commands != nullptr)
+    std::snprintf(work, sizeof work, "%s", conversation.commands);
+  else
+    read_group_commands(work, folder);
   expand_folder_marks(work, folder, text);
   dde->post_execute(reinterpret_cast<WindowHandle>(wparam), wizard_window, block);
+  ++conversation.answers;
 }
 
 void on_dde_terminate(WindowHandle wizard_window, uintptr_t, intptr_t) {

@@ -14,6 +14,11 @@ struct ProgmanConversation {
   uint16_t progman_atom = 0;
   void* command_block = nullptr;  // the shareable block sent to the server
   char* command_text = nullptr;   // its locked address
+  // When set, the commands sent in place of those of "inf" (the
+  // uninstaller's), "$" still to become the folder; whole commands that
+  // fit the block.
+  const char* commands = nullptr;
+  int32_t answers = 0;  // servers that were sent the commands
 };
 
 ProgmanConversation& progman_conversation();

@@ -4,11 +4,6 @@
 #include "shell/layout.h"
 #include "shell/wizard.h"
 
-ShellPorts& shell_ports() {
-  static ShellPorts ports;
-  return ports;
-}
-
 const char* scan_title(int argc, char** argv) {
   for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
     if (std::strcmp(argv[i], "-t") == 0) return argv[i + 1];  // the vector ends with a null

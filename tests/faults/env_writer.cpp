@@ -29,9 +29,17 @@ class SnapshotRegistry : public Registry {
   int32_t open_key(RegistryRoot root, const char* path, RegistryKey* key) override {
     return inner_->open_key(root, path, key);
   }
+  int32_t open_key_for_reading(RegistryRoot root, const char* path, RegistryKey* key) override {
+    return inner_->open_key_for_reading(root, path, key);
+  }
   int32_t query_value(RegistryKey key, const char* name, uint32_t* type, char* data,
                       uint32_t* size) override {
     return inner_->query_value(key, name, type, data, size);
+  }
+  int32_t delete_value(RegistryKey key, const char* name) override {
+    int32_t answer = inner_->delete_value(key, name);
+    if (answer == kRegistryOk) take();
+    return answer;
   }
   int32_t set_value(RegistryKey key, const char* name, uint32_t type, const char* data,
                     uint32_t size) override {

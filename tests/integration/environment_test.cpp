@@ -56,6 +56,28 @@ TEST(Merge, PackageItemsFirstThenTheOthers) {
   EXPECT_EQ(merged("c:\\bin;d", "C:\\BIN;e"), "C:\\BIN;e;d") << "moved to the front, new spelling";
 }
 
+// The merge undone: what an install added for its folder goes, the rest
+// stays as it was, repeats and empty items included.
+TEST(Merge, RemovingThePackagesItemsUndoesTheMerge) {
+  auto removed = [](const std::string& existing, const std::string& ours, int32_t* count) {
+    std::string out(existing.size() + 1, '#');
+    *count = remove_value_items(existing.c_str(), ours.c_str(), out.data());
+    return out.substr(0, out.find('\0'));
+  };
+  int32_t n = 0;
+  std::string before = "C:\\WINDOWS;;C:\\x;C:\\x";
+  std::string ours = "c:\\tools\\gcc\\bin;c:\\tools\\gcc";
+  EXPECT_EQ(removed(merged(before, ours), ours, &n), before);
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(removed("C:\\TOOLS\\GCC\\BIN;d;c:\\tools\\gcc\\bin", ours, &n), "d");
+  EXPECT_EQ(n, 2) << "every copy, in any ASCII case";
+  EXPECT_EQ(removed("c:\\tools\\gcc\\bin;", ours, &n), "");
+  EXPECT_EQ(removed("a;b", ours, &n), "a;b");
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(removed("c:\\tools\\gcc\\bin\\x;\xC9", "c:\\tools\\gcc\\bin;\xE9", &n), "c:\\tools\\gcc\\bin\\x;\xC9")
+      << "whole items only, ASCII letters only";
+}
+
 TEST(Merge, OnlyAsciiLettersFoldCase) {
   // 0xC9 and 0xE9 are one letter in two cases in Latin-1, but not ASCII.
   EXPECT_EQ(merged("c:\\\xC9t\xE9", "C:\\\xE9t\xE9"), "C:\\\xE9t\xE9;c:\\\xC9t\xE9");

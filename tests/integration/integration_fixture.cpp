@@ -50,6 +50,12 @@ int32_t FakeRegistry::create_key(RegistryRoot root, const char* path, RegistryKe
 int32_t FakeRegistry::open_key(RegistryRoot root, const char* path, RegistryKey* key) {
   std::string name = key_name(root, path);
   if (refused.count(name)) return 5;
+  return open_key_for_reading(root, path, key);
+}
+
+int32_t FakeRegistry::open_key_for_reading(RegistryRoot root, const char* path, RegistryKey* key) {
+  std::string name = key_name(root, path);
+  if (refused.count(name)) return 5;
   if (!keys.count(name)) return 2;
   handles_.push_back(name);
   *key = reinterpret_cast<RegistryKey>(handles_.size());
@@ -82,6 +88,12 @@ int32_t FakeRegistry::set_value(RegistryKey key, const char* name, uint32_t type
   const std::string& key_name = handles_.at(reinterpret_cast<std::size_t>(key) - 1);
   keys[key_name][lower(name)] = StoredValue{type, std::string(data, size)};
   return 0;
+}
+
+int32_t FakeRegistry::delete_value(RegistryKey key, const char* name) {
+  if (writes++ == failing_write) return 5;
+  auto& values = keys[handles_.at(reinterpret_cast<std::size_t>(key) - 1)];
+  return values.erase(lower(name)) == 1 ? 0 : 2;
 }
 
 void FakeRegistry::close_key(RegistryKey key) {

@@ -36,10 +36,12 @@ class FakeRegistry : public Registry {
 
   int32_t create_key(RegistryRoot root, const char* path, RegistryKey* key) override;
   int32_t open_key(RegistryRoot root, const char* path, RegistryKey* key) override;
+  int32_t open_key_for_reading(RegistryRoot root, const char* path, RegistryKey* key) override;
   int32_t query_value(RegistryKey key, const char* name, uint32_t* type, char* data,
                       uint32_t* size) override;
   int32_t set_value(RegistryKey key, const char* name, uint32_t type, const char* data,
                     uint32_t size) override;
+  int32_t delete_value(RegistryKey key, const char* name) override;
   void close_key(RegistryKey key) override;
 
  private:

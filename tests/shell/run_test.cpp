@@ -3,61 +3,20 @@
 // what the program showed on standard error.
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "../support/test_files.h"
+#include "../support/program_run.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct SetupRun {
-  int status = -1;
-  std::string out, err;
-  std::vector<std::string> lines;  // of the trace
-  bool has(const std::string& line) const {
-    for (const std::string& l : lines) {
-      if (l == line) return true;
-    }
-    return false;
-  }
-  int count(const std::string& prefix) const {
-    int n = 0;
-    for (const std::string& l : lines) n += l.rfind(prefix, 0) == 0;
-    return n;
-  }
-  // The lines of the last whole paint of `page`.
-  std::vector<std::string> last_paint(int page) const {
-    std::vector<std::string> texts;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i] != "paint " + std::to_string(page)) continue;
-      texts.clear();
-      for (std::size_t j = i + 1; j < lines.size() && lines[j].rfind("text ", 0) == 0; ++j) texts.push_back(lines[j]);
-    }
-    return texts;
-  }
-  // The rows of the pane's paint number `n` (0 first).
-  std::vector<std::string> pane(int n, std::string* header = nullptr) const {
-    std::vector<std::string> rows;
-    int seen = -1;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].rfind("pane ", 0) != 0 || ++seen != n) continue;
-      if (header != nullptr) *header = lines[i];
-      for (std::size_t j = i + 1; j < lines.size() && lines[j].rfind("row ", 0) == 0; ++j) rows.push_back(lines[j]);
-    }
-    return rows;
-  }
-};
+using SetupRun = ProgramRun;
 
 class RunTest : public ::testing::Test {
  protected:
@@ -82,45 +41,12 @@ class RunTest : public ::testing::Test {
     if (!HasFailure()) fs::remove_all(root_);
   }
 
-  SetupRun run(const std::vector<std::string>& args, const std::string& script,
-          const std::vector<std::pair<std::string, std::string>>& env = {}) {
-    SetupRun result;
-    fs::path input = root_ / "script.txt", out = root_ / "out.txt", err = root_ / "err.txt";
-    write_file(input, script);
-    pid_t child = fork();
-    if (child == 0) {
-      if (chdir(package_.c_str()) != 0) _exit(120);
-      if (!freopen(input.c_str(), "r", stdin) || !freopen(out.c_str(), "w", stdout) ||
-          !freopen(err.c_str(), "w", stderr))
-        _exit(121);
-      setenv("SETUP_MACHINE_REGISTRY", (root_ / "machine.reg").c_str(), 1);
-      setenv("SETUP_USER_REGISTRY", (root_ / "user.reg").c_str(), 1);
-      unsetenv("SETUP_PROGMAN");
-      for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(SETUP_PATH));
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(SETUP_PATH, argv.data());
-      _exit(122);
-    }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        ADD_FAILURE() << "the run did not end";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = read_file(out);
-    result.err = read_file(err);
-    std::istringstream lines(result.err);
-    for (std::string line; std::getline(lines, line);) result.lines.push_back(line);
-    return result;
+  SetupRun run(const std::vector<std::string>& args, const std::string& script, const Variables& env = {}) {
+    Variables all = {{"SETUP_MACHINE_REGISTRY", (root_ / "machine.reg").string()},
+                     {"SETUP_USER_REGISTRY", (root_ / "user.reg").string()},
+                     {"SETUP_PROGMAN", ""}};
+    all.insert(all.end(), env.begin(), env.end());
+    return run_program(SETUP_PATH, args, package_, root_, script, all);
   }
 
   std::string install_script() const {

@@ -132,7 +132,9 @@ class FakeRegistry : public Registry {
   std::map<std::string, std::string> values;
   int32_t create_key(RegistryRoot root, const char* path, RegistryKey* key) override;
   int32_t open_key(RegistryRoot root, const char* path, RegistryKey* key) override;
+  int32_t open_key_for_reading(RegistryRoot, const char*, RegistryKey*) override { return kRegistryNotFound; }
   int32_t query_value(RegistryKey key, const char* name, uint32_t* type, char* data, uint32_t* size) override;
+  int32_t delete_value(RegistryKey, const char*) override { return kRegistryNotFound; }
   int32_t set_value(RegistryKey key, const char* name, uint32_t type, const char* data, uint32_t size) override;
   void close_key(RegistryKey) override {}
 };

@@ -370,8 +370,12 @@ bool load(KeyFile* key, bool* exists) {
 }
 
 // Full access means the file can be replaced: its folder takes new files.
+// A file without any write bit is read-only, for root too, as the
+// read-only attribute holds on Windows for administrators.
 bool replaceable(const std::string& path) {
   std::string folder = parent_of(path);
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) return false;
   return access(folder.c_str(), W_OK | X_OK) == 0 && (access(path.c_str(), F_OK) != 0 ||
                                                        access(path.c_str(), W_OK) == 0);
 }
@@ -436,6 +440,18 @@ class PosixRegistry : public Registry {
     *handle = key;
     return kRegistryOk;
   }
+  int32_t open_key_for_reading(RegistryRoot root, const char* path, RegistryKey* handle) override {
+    KeyFile* key = new KeyFile;
+    key->path = root_file(root);
+    key->section = section_of(root, path);
+    bool exists = false;
+    if (key->path.empty() || !load(key, &exists) || !exists || key->section_line.empty()) {
+      delete key;
+      return kRegistryNotFound;
+    }
+    *handle = key;
+    return kRegistryOk;
+  }
   int32_t query_value(RegistryKey handle, const char* name, uint32_t* type, char* data,
                       uint32_t* size) override {
     KeyFile* key = static_cast<KeyFile*>(handle);
@@ -481,6 +497,26 @@ class PosixRegistry : public Registry {
     entry->type = type;
     entry->data.assign(data, size);
     entry->changed = true;
+    if (!write_file(key->path, render(*key))) {
+      key->entries = saved;
+      return kAccessDenied;
+    }
+    return kRegistryOk;
+  }
+  // Every other line comes out as it came in.
+  int32_t delete_value(RegistryKey handle, const char* name) override {
+    KeyFile* key = static_cast<KeyFile*>(handle);
+    if (!key->writable) return kAccessDenied;
+    bool unreadable = false;
+    Entry* entry = find_value(key, name, &unreadable);
+    if (unreadable) return kInvalidData;
+    if (entry == nullptr) return kRegistryNotFound;
+    // Every line of the name goes: an earlier one would otherwise count again.
+    std::vector<Entry> saved = key->entries;
+    std::vector<Entry> kept;
+    for (Entry& e : key->entries)
+      if (!e.is_value || !same_text(e.name, name)) kept.push_back(e);
+    key->entries = kept;
     if (!write_file(key->path, render(*key))) {
       key->entries = saved;
       return kAccessDenied;

@@ -26,6 +26,12 @@ class Win32Registry : public Registry {
     if (answer == ERROR_SUCCESS) *key = opened;
     return answer;
   }
+  int32_t open_key_for_reading(RegistryRoot root, const char* path, RegistryKey* key) override {
+    HKEY opened = nullptr;
+    LONG answer = RegOpenKeyExA(root_key(root), path, 0, KEY_READ, &opened);
+    if (answer == ERROR_SUCCESS) *key = opened;
+    return answer;
+  }
   int32_t query_value(RegistryKey key, const char* name, uint32_t* type, char* data,
                       uint32_t* size) override {
     DWORD value_type = 0;
@@ -39,6 +45,9 @@ class Win32Registry : public Registry {
   int32_t set_value(RegistryKey key, const char* name, uint32_t type, const char* data,
                     uint32_t size) override {
     return RegSetValueExA(static_cast<HKEY>(key), name, 0, type, reinterpret_cast<const BYTE*>(data), size);
+  }
+  int32_t delete_value(RegistryKey key, const char* name) override {
+    return RegDeleteValueA(static_cast<HKEY>(key), name);
   }
   void close_key(RegistryKey key) override { RegCloseKey(static_cast<HKEY>(key)); }
 };
