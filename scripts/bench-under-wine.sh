@@ -5,17 +5,47 @@
 # solid bzip2 installer made by makensis from the same plain tree, run silently.
 # Then setup.exe on a tree of 10 000 small files: the per-file repaint.
 #
-#   scripts/bench-under-wine.sh WIN32_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS]
+#   scripts/bench-under-wine.sh WIN_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS]
+#   scripts/bench-under-wine.sh --route ARCH DIR
 #
-# WIN32_BUILD holds bin/setup.exe, pkgtree.exe, robot.exe, progman_standin.exe;
+# WIN_BUILD holds bin/setup.exe, pkgtree.exe, robot.exe, progman_standin.exe,
+# all i686 or all x86_64; the route follows them: i686 programs under 32-bit
+# Wine against a 32-bit peer, x86_64 ones under 64-bit Wine against a peer
+# made for amd64. The programs always run on this machine's own Wine: timings
+# taken in an emulated machine say nothing of speed, so a route this kernel
+# cannot run natively is refused rather than emulated.
 # PACKAGE_SOURCE is PLAIN_TREE made by `pkgtree compress`. Prints medians of
-# RUNS runs (3 by default) with the command of each, and the ratios.
-# Everything Wine prints goes to files under WORK.
+# RUNS runs (3 by default) with the command of each, and the ratios, then a
+# summary that names the route. Everything Wine prints goes to files under WORK.
+# --route prints the line that names the route of ARCH (DIR: a folder to run
+# the kernel's probe from).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-usage="usage: bench-under-wine.sh WIN32_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS]"
-win32=$(cd "${1:?$usage}" && pwd)
+
+# The one line that says what the bench runs. The probe tells a forced
+# x86_64 route from one this kernel leaves no choice about.
+route_line() {  # ARCH PROBE_DIR
+  local kernel
+  kernel=$("$here/windows-arch.sh" "$2") || return 1
+  case "$1:$kernel" in
+    i686:i686) echo "bench: i686 route: the i686 build as it ships under 32-bit Wine" ;;
+    i686:*)
+      echo "bench-under-wine: this machine's kernel runs no 32-bit programs, and the i686 programs are timed only where they run natively (emulated timings are not speed): use WIN_ARCH=x86_64" >&2
+      return 1 ;;
+    x86_64:x86_64) echo "bench: x86_64 route: the x86_64 build of the same sources under 64-bit Wine (this machine's kernel runs no 32-bit programs)" ;;
+    x86_64:*) echo "bench: x86_64 route: the x86_64 build of the same sources under 64-bit Wine (WIN_ARCH=x86_64; this machine runs the i686 build too)" ;;
+    *) echo "bench-under-wine: no route $1 (i686 or x86_64)" >&2; return 2 ;;
+  esac
+}
+
+if [ "${1:-}" = --route ]; then
+  route_line "${2:?usage: bench-under-wine.sh --route ARCH DIR}" "${3:?usage: bench-under-wine.sh --route ARCH DIR}"
+  exit
+fi
+
+usage="usage: bench-under-wine.sh WIN_BUILD NATIVE_PKGTREE PLAIN_TREE PACKAGE_SOURCE WORK [RUNS] | --route ARCH DIR"
+win_build=$(cd "${1:?$usage}" && pwd)
 pkgtree=$(realpath "${2:?$usage}")
 plain=$(cd "${3:?$usage}" && pwd)
 source_tree=$(cd "${4:?$usage}" && pwd)
@@ -26,11 +56,16 @@ small_files=${SETUP_BENCH_SMALL_FILES:-10000}
 # Which parts run: "payload small" by default; one alone while tuning.
 # SETUP_BENCH_SETTLE: seconds to wait before the runs (see settle).
 parts=${SETUP_BENCH_PARTS:-payload small}
-tools=$win32/bin
+tools=$win_build/bin
 
+arch=""
 for exe in setup pkgtree robot progman_standin; do
   [ -f "$tools/$exe.exe" ] || { echo "bench-under-wine: no $tools/$exe.exe" >&2; exit 1; }
+  kind=$("$here/windows-arch.sh" --program "$tools/$exe.exe") || exit 1
+  [ "${arch:-$kind}" = "$kind" ] || { echo "bench-under-wine: $tools/$exe.exe is $kind, setup.exe $arch: one build, one route" >&2; exit 1; }
+  arch=$kind
 done
+route=$(route_line "$arch" "$work") || exit 1
 # Peak memory comes from GNU time, not the shell's keyword.
 [ -x /usr/bin/time ] || { echo "bench-under-wine: GNU time (/usr/bin/time) is not installed (scripts/install-cross-deps.sh installs time)" >&2; exit 1; }
 
@@ -42,7 +77,7 @@ own_bench=0
 if [ -z "$bench" ]; then
   bench=$work/wine-session
   own_bench=1
-  "$here/wine-session.sh" start "$bench" "$("$here/windows-arch.sh" --program "$tools/setup.exe")" >"$work/bench-start.log"
+  "$here/wine-session.sh" start "$bench" "$arch" >"$work/bench-start.log"
 fi
 standin="" drive_c=""
 cleanup() {
@@ -55,6 +90,8 @@ trap 'exit 130' INT TERM
 # shellcheck disable=SC1091
 . "$bench/env"
 drive_c=$WINEPREFIX/drive_c
+[ "${SESSION_ARCH:-}" = "$arch" ] || {
+  echo "bench-under-wine: the Wine session $bench runs ${SESSION_ARCH:-unknown} programs, these are $arch" >&2; exit 1; }
 
 # A package folder as a user receives it: setup.exe, source, env, inf.
 make_package() {  # DIR SOURCE_TREE
@@ -68,18 +105,24 @@ make_package() {  # DIR SOURCE_TREE
   printf 'GCC Bench\n::\n$\\bin\\gcc.exe,GCC Bench\n::\nGCC Bench\n' >"$1/inf"
 }
 
-# The same files for the peer: one solid bzip2 archive, installed silently.
+# The same files for the peer: one solid bzip2 archive, installed silently,
+# built for the same machine as setup.exe (makensis's default is 32-bit).
+nsis_target=""
+[ "$arch" = i686 ] || nsis_target="Target amd64-unicode"
 make_nsis() {  # PLAIN_TREE OUT_EXE
   # Its compiler is a bench-only tool, never needed by the tests.
   if ! command -v makensis >/dev/null; then
     local sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
     echo "installing nsis (makensis) for the bench"
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends nsis \
+    # shellcheck source=apt-lock.sh
+    . "$here/apt-lock.sh"
+    DEBIAN_FRONTEND=noninteractive apt_locked $sudo apt-get install -y -q --no-install-recommends nsis \
       </dev/null >"$work/apt-nsis.log" 2>&1 || { cat "$work/apt-nsis.log" >&2; exit 1; }
   fi
   local script=$work/nsis/payload.nsi
   mkdir -p "$work/nsis"
   cat >"$script" <<NSI
+$nsis_target
 SetCompressor /SOLID bzip2
 Name "GCC"
 OutFile "$2"
@@ -90,7 +133,7 @@ Section
   File /r "$1/*"
 SectionEnd
 NSI
-  echo "makensis $script  (SetCompressor /SOLID bzip2, File /r $1/*)"
+  echo "makensis $script  (${nsis_target:+$nsis_target, }SetCompressor /SOLID bzip2, File /r $1/*)"
   makensis -V2 "$script" >"$work/nsis/makensis.log" 2>&1 || { cat "$work/nsis/makensis.log" >&2; exit 1; }
 }
 
@@ -177,16 +220,19 @@ bench_payload() {
   package=$work/package
   make_package "$package" "$source_tree"
   nsis_exe=$work/nsis/install.exe
-  if [ ! -f "$nsis_exe" ] || [ "$(cat "$work/nsis/made-from" 2>/dev/null)" != "$plain" ]; then
+  if [ ! -f "$nsis_exe" ] || [ "$(cat "$work/nsis/made-from" 2>/dev/null)" != "$arch $plain" ]; then
     make_nsis "$plain" "$nsis_exe"
-    echo "$plain" >"$work/nsis/made-from"
+    echo "$arch $plain" >"$work/nsis/made-from"
   fi
+  local peer_arch
+  peer_arch=$("$here/windows-arch.sh" --program "$nsis_exe") || exit 1
+  [ "$peer_arch" = "$arch" ] || { echo "bench-under-wine: makensis made a $peer_arch installer for the $arch route" >&2; exit 1; }
 
   files=$(find "$plain" -type f | wc -l)
   echo "Wine $(wine --version 2>/dev/null), payload $plain: $files files, $(du -sm "$plain" | cut -f1) MiB plain, $(du -smL "$source_tree" | cut -f1) MiB packed, $runs runs each"
   echo "  setup.exe:   cd $package && wine setup.exe; robot.exe window:nv_gfortran click:1 wait:5 settext:4:C:\\bench\\setup-N clock click:5 wait:7 clock click:7 gone"
   echo "  pkgtree.exe: cd $package && wine $tools/pkgtree.exe -j 1 expand .\\source C:\\bench\\pkgtree-N"
-  echo "  NSIS:        wine $nsis_exe /S /D=C:\\bench\\nsis-N"
+  echo "  NSIS:        wine $nsis_exe /S /D=C:\\bench\\nsis-N${nsis_target:+   ($nsis_target)}"
   echo "  start-up:    wine $tools/pkgtree.exe   (no arguments: the cost of starting a Wine process)"
 
   : >"$work/setup.times"; : >"$work/pkgtree.times"; : >"$work/nsis.times"
@@ -211,6 +257,8 @@ bench_payload() {
   echo "ratio setup.exe / pkgtree.exe: $(ratio "$setup_s" "$pkgtree_net") (start-up taken off pkgtree.exe; $(ratio "$setup_s" "$pkgtree_s") against its whole run; target <= 1.15)"
   echo "ratio setup.exe / NSIS:        $(ratio "$setup_s" "$nsis_net") (start-up taken off NSIS; $(ratio "$setup_s" "$nsis_s") against its whole run; target <= 1.0)"
   echo "peak memory (max RSS of the Wine process, GNU time; wineserver not counted): setup.exe $(peak setup) KiB, pkgtree.exe $(peak pkgtree) KiB, NSIS $(peak nsis) KiB"
+  summary+=("setup.exe $(fmt "$setup_s") s against the solid installer ($arch) $nsis_net s without start-up: ratio $(ratio "$setup_s" "$nsis_net") (target <= 1.0)"
+            "setup.exe $(fmt "$setup_s") s against pkgtree.exe $pkgtree_net s without start-up: ratio $(ratio "$setup_s" "$pkgtree_net") (target <= 1.15)")
 }
 
 # Many small files: the window's cost per file shows here.
@@ -244,12 +292,19 @@ bench_small() {
   small_setup=$(col small-setup 1) small_pkgtree=$(col small-pkgtree 1) startup_s=$(col startup 1)
   small_net=$(awk -v a="$small_pkgtree" -v b="$startup_s" 'BEGIN { printf "%.3f", a - b }')
   echo "small files: $small_files files of under 100 bytes, setup.exe (same robot steps) into C:\\bench\\small-setup-N, pkgtree.exe -j 1 expand into C:\\bench\\small-pkgtree-N"
-  echo "  setup.exe $(fmt "$small_setup") s = $(awk -v n="$small_files" -v t="$small_setup" 'BEGIN { printf "%.0f", n / t }') files/s; pkgtree.exe $small_net s without start-up = $(awk -v n="$small_files" -v t="$small_net" 'BEGIN { printf "%.0f", n / t }') files/s; ratio $(ratio "$small_setup" "$small_net")"
+  local per_second
+  per_second=$(awk -v n="$small_files" -v t="$small_setup" 'BEGIN { printf "%.0f", n / t }')
+  echo "  setup.exe $(fmt "$small_setup") s = $per_second files/s; pkgtree.exe $small_net s without start-up = $(awk -v n="$small_files" -v t="$small_net" 'BEGIN { printf "%.0f", n / t }') files/s; ratio $(ratio "$small_setup" "$small_net")"
+  summary+=("setup.exe on $small_files small files: $(fmt "$small_setup") s, $per_second files/s")
 }
 
 : >"$work/startup.times"
 rm -rf "$drive_c/bench"
 mkdir -p "$drive_c/bench"
 settle
+summary=()
 case " $parts " in *" payload "*) bench_payload ;; esac
 case " $parts " in *" small "*) bench_small ;; esac
+echo "summary:"
+echo "$route"
+for line in "${summary[@]}"; do echo "  $line"; done

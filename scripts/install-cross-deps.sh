@@ -21,6 +21,8 @@ case "$build_only:$arch" in
   *) echo "$usage" >&2; exit 2 ;;
 esac
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=apt-lock.sh
+. "$here/apt-lock.sh"
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
 
@@ -33,7 +35,7 @@ need_update=0
 # 32-bit programs need the i386 side of Wine.
 if [ $build_only -eq 0 ] && [ "$arch" = i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "adding the i386 architecture"
-  $sudo dpkg --add-architecture i386
+  apt_locked $sudo dpkg --add-architecture i386
   need_update=1
 fi
 
@@ -99,12 +101,12 @@ fi
 if [ ${#missing[@]} -gt 0 ] || [ "$need_update" -eq 1 ]; then
   echo "updating the package lists"
   mkdir -p "$build_dir"
-  $sudo apt-get update -q >"$build_dir/apt-update.log" 2>&1 || {
+  apt_locked $sudo apt-get update -q >"$build_dir/apt-update.log" 2>&1 || {
     cat "$build_dir/apt-update.log" >&2; exit 1; }
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null >"$build_dir/apt-install.log" 2>&1 || {
+  apt_locked $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null >"$build_dir/apt-install.log" 2>&1 || {
     cat "$build_dir/apt-install.log" >&2; exit 1; }
 fi
 

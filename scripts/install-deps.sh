@@ -5,6 +5,8 @@
 #   scripts/install-deps.sh --build-only   the build of the programs alone
 #   scripts/install-deps.sh --deb          what `make deb` adds: dpkg-shlibdeps (and file, for CPack), lintian
 set -euo pipefail
+# shellcheck source=apt-lock.sh
+. "$(dirname "$0")/apt-lock.sh"
 
 case "${1:-}" in
   --build-only) native=(cmake g++ make libbz2-dev) ;;
@@ -21,7 +23,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
   # apt's own lines are kept to show only when it fails.
   log=$(mktemp)
-  { $sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"; } \
+  { apt_locked $sudo apt-get update -q &&
+    DEBIAN_FRONTEND=noninteractive apt_locked $sudo apt-get install -y -q "${missing[@]}"; } \
     </dev/null >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; exit 1; }
   rm -f "$log"
 fi

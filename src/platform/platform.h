@@ -25,6 +25,11 @@ EnginePorts platform_engine_ports();
 // Windows, "/" for "\" natively). False when it does not fit.
 bool native_path(const char* path, char* out, std::size_t size);
 
+// DLLs loaded at run time are looked for in the system folder only, never
+// beside the program, where a planted one would be taken: the first call of
+// each program's entry. Natively nothing is done.
+void restrict_library_search();
+
 // The full path of the running program, as the platform names it; empty when
 // it cannot be told.
 std::string own_program_path();

@@ -7,6 +7,7 @@
 #include "shell/wizard.h"
 
 int main(int argc, char** argv) {
+  restrict_library_search();
   static MessageBoxFatalReporter fatal;
   shell_ports() = platform_shell_ports();
   EnginePorts engine = platform_engine_ports();

@@ -63,6 +63,15 @@ case "$mode" in
     check "the robot saw two clock readings, the second later" \
       'tr -d "\r" <"$work/wine/runs/small-setup-1/robot.part" | awk "\$1 == \"clock\" { t[++n] = \$2 } END { exit !(n == 2 && t[2] > t[1]) }"'
     check "the peak memory of setup.exe was measured" 'positive "$(cut -d" " -f2 "$work/wine/small-setup.times")"'
+    # The route named is that of the programs timed, and ends the output.
+    arch=$(bash "$scripts/windows-arch.sh" --program "$build/bin/setup.exe")
+    case "$arch" in
+      x86_64) route="bench: x86_64 route: the x86_64 build of the same sources under 64-bit Wine (" ;;
+      *) route="bench: i686 route: the i686 build as it ships under 32-bit Wine" ;;
+    esac
+    check "the summary names the $arch route and gives setup.exe's figure" \
+      'tail -n 3 "$work/out.txt" | { IFS= read -r a; IFS= read -r b; IFS= read -r c
+         [ "$a" = "summary:" ] && [ "${b#"$route"}" != "$b" ] && [ "${c#"  setup.exe on 120 small files: "}" != "$c" ]; }'
     if [ -f "$bench/env" ]; then
       # shellcheck disable=SC1091
       check "nothing is left in the prefix" '[ ! -e "$(. "$bench/env"; echo "$WINEPREFIX")/drive_c/bench" ]'

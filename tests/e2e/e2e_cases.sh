@@ -220,8 +220,13 @@ case "$name" in
       'grep -q "AddItem(C:\\\\trail\\\\bin\\\\gcc.exe," "$case_dir/executes.txt"'
     ;;
   browse)
-    run window:nv_gfortran click:1 wait:5 print:4 click:3 dialog:cancel sleep:300 print:4 click:3 dialog:ok sleep:300 print:4 click:6 gone
+    # A DLL planted beside setup.exe under the name of one that Wine's shell
+    # loads at run time: the restricted search takes the system's.
+    cp "$tools/planted_probe.dll" "$package/uxtheme.dll"
+    run --trace-loads window:nv_gfortran click:1 wait:5 print:4 click:3 dialog:cancel sleep:300 print:4 click:3 dialog:ok sleep:300 print:4 click:6 gone
     check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    check "the DLL planted beside setup.exe is passed by, the system's taken" \
+      '! grep -qi "package.uxtheme\.dll$" "$case_dir/loads.txt" && grep -qi "system32.uxtheme\.dll$" "$case_dir/loads.txt"'
     proposal=$(grep "^text 4 " "$case_dir/robot.out" | sed -n 1p)
     check "cancelling the dialog leaves the folder box as it was" '[ "$(grep "^text 4 " "$case_dir/robot.out" | sed -n 2p)" = "$proposal" ]'
     check "the folder chosen in the dialog, with \\gcc, is put in the box" \

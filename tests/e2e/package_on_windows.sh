@@ -2,7 +2,8 @@
 # pkgtree.exe package --uninstaller under Wine as a package maker on Windows
 # runs it: the programs side by side as the zip of `make dist` lays them out,
 # a tree in a Windows folder; then that package's setup.exe installs it,
-# driven by the robot.
+# driven by the robot. Then runs that fail (a file that cannot be read, a
+# problem check finds, Ctrl-C) must each leave that package as it was.
 #   package_on_windows.sh BENCH_DIR TOOLS_DIR WORK_DIR
 set -uo pipefail
 bench=$1 tools=$2 work=$3
@@ -14,18 +15,33 @@ check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((
 
 maker=$WINEPREFIX/drive_c/maker installed=$WINEPREFIX/drive_c/fromwin
 rm -rf "$work" "$maker" "$installed"
-mkdir -p "$work" "$maker/plain/bin" "$maker/plain/lib/empty" "$maker/plain/include/sys"
+# Names with a space: the steps' own process gets them on its command line.
+plain="$maker/plain tree"
+mkdir -p "$work" "$plain/bin" "$plain/lib/empty" "$plain/include/sys"
 cp "$tools/pkgtree.exe" "$tools/setup.exe" "$tools/uninstall.exe" "$maker/"
 # Any Windows program stands in for the compiler here.
-cp "$tools/progman_standin.exe" "$maker/plain/bin/gcc.exe"
-head -c 200000 /dev/urandom >"$maker/plain/lib/libdemo.a"
-for i in $(seq 1 30); do seq "$i" 500 >"$maker/plain/include/sys/h$i.h"; done
+cp "$tools/progman_standin.exe" "$plain/bin/gcc.exe"
+head -c 200000 /dev/urandom >"$plain/lib/libdemo.a"
+for i in $(seq 1 30); do seq "$i" 500 >"$plain/include/sys/h$i.h"; done
 printf 'PATH\r\nREG_EXPAND_SZ\r\n\\bin\r\n::\r\n' >"$maker/env"
 printf 'GCC From Windows\r\n::\r\n$\\bin\\gcc.exe,Compiler\r\n::\r\nGCC From Windows\r\n' >"$maker/inf"
 
 # Only the stand-in may answer: the prefix's own server fails on empty arguments.
 wine "$tools/robot.exe" silence-progman </dev/null >"$work/silence.out" 2>&1
-( cd "$maker" && wine pkgtree.exe package --uninstaller 'C:\maker\plain' 'C:\maker\env' 'C:\maker\inf' 'C:\maker\package' \
+# Where the kernel runs no 32-bit programs these are x86_64 builds: pkgtree.exe
+# refuses that setup.exe for a package to ship, and takes it for this test
+# package only when told so.
+any_setup=()
+if [ "$("$here/../../scripts/windows-arch.sh" --program "$maker/setup.exe")" != i686 ]; then
+  ( cd "$maker" && wine pkgtree.exe package 'C:\maker\plain tree' 'C:\maker\env' 'C:\maker\inf' 'C:\maker\package' \
+      </dev/null >/dev/null 2>"$work/refused.err" )
+  status=$?
+  check "pkgtree.exe package refuses the x86_64 setup.exe beside it, saying why, and makes nothing" \
+    '[ $status -eq 1 ] && grep -q "an x86_64 Windows program (machine 0x8664); the package needs a 32-bit Windows program" "$work/refused.err" &&
+     [ ! -e "$maker/package" ]'
+  any_setup=(--any-setup)
+fi
+( cd "$maker" && wine pkgtree.exe package "${any_setup[@]}" --uninstaller 'C:\maker\plain tree' 'C:\maker\env' 'C:\maker\inf' 'C:\maker\package' \
     </dev/null >"$work/package.out" 2>"$work/package.err" )
 status=$?
 tr -d '\r' <"$work/package.out" >"$work/package.txt"
@@ -33,14 +49,14 @@ check "pkgtree.exe package ends with status 0 and says the package is ready" \
   '[ $status -eq 0 ] && grep -q "^== ready to ship: C:.maker.package" "$work/package.txt"'
 check "the package's setup.exe is the one beside pkgtree.exe" 'cmp -s "$maker/setup.exe" "$maker/package/setup.exe"'
 check "no staging folder is left beside the package" \
-  '[ "$(ls "$maker")" = "$(printf "env\ninf\npackage\npkgtree.exe\nplain\nsetup.exe\nuninstall.exe")" ]'
+  '[ "$(ls "$maker")" = "$(printf "env\ninf\npackage\npkgtree.exe\nplain tree\nsetup.exe\nuninstall.exe")" ]'
 
 bash "$here/run-setup.sh" "$bench" "$tools" "$maker/package" "$work/run" \
   window:nv_gfortran click:1 wait:5 'settext:4:C:\fromwin' click:5 wait:7 click:7 gone
 rc=$?
 check "its setup.exe installs it, through Finish" '[ $rc -eq 0 ] && [ "$(cat "$work/run/setup.status")" = 0 ]'
 check "the installed tree is the plain tree, byte for byte, with uninstall.exe from beside pkgtree.exe and its list" \
-  'diff -r -x uninstall.exe -x uninstall.lst "$maker/plain" "$installed" >/dev/null &&
+  'diff -r -x uninstall.exe -x uninstall.lst "$plain" "$installed" >/dev/null &&
    cmp -s "$maker/uninstall.exe" "$installed/uninstall.exe" && grep -qx "group GCC From Windows" "$installed/uninstall.lst"'
 check "the Program Manager received the package's group" \
   'grep -qF "[AddItem(C:\\fromwin\\bin\\gcc.exe,Compiler)][AddItem(C:\\fromwin\\uninstall.exe,Uninstall GCC From Windows)]" "$work/run/executes.txt"'
@@ -48,5 +64,55 @@ if [ $failures -gt 0 ]; then
   echo "--- pkgtree.exe output"; cat "$work/package.txt" "$work/package.err"
   echo "--- robot.out"; cat "$work/run/robot.out" 2>/dev/null
 fi
+
+# A failed run: its status, the staging folder gone, the package of the run
+# above byte for byte as it was, and the line that says so.
+cp -a "$maker/package" "$work/package.before"
+failed_run() {  # NAME STATUS: after a run whose output is in $work/NAME.out and .err
+  local name=$1 expected=$2
+  tr -d '\r' <"$work/$name.err" >"$work/$name.txt"
+  check "$name: status $expected" '[ "$status" = "$expected" ]'
+  check "$name: no staging folder is left" '! ls -d "$maker"/package.pkgtree-* >/dev/null 2>&1'
+  check "$name: the earlier package is as it was" 'diff -r "$work/package.before" "$maker/package" >/dev/null'
+  check "$name: says nothing was replaced" \
+    'grep -qx "pkgtree: nothing replaced: C:.maker.package is as it was" "$work/$name.txt"'
+  [ $failures -eq 0 ] || { echo "--- $name"; cat "$work/$name.out" "$work/$name.txt"; }
+}
+package_into_place() {  # NAME PLAIN INF [OPTION...]: pkgtree.exe package into C:\maker\package
+  local name=$1 plain_arg=$2 inf_arg=$3
+  shift 3
+  ( cd "$maker" && wine pkgtree.exe "$@" package "${any_setup[@]}" "$plain_arg" 'C:\maker\env' "$inf_arg" 'C:\maker\package' \
+      </dev/null >"$work/$name.out" 2>"$work/$name.err" )
+}
+
+# A file that cannot be read ends the compress step at once.
+cp -a "$plain" "$maker/unreadable"
+chmod 000 "$maker/unreadable/lib/libdemo.a"
+package_into_place unreadable 'C:\maker\unreadable' 'C:\maker\inf'
+status=$?
+failed_run unreadable 1
+check "unreadable: the engine's message names the file" 'grep -q "unreadable.lib.libdemo.a" "$work/unreadable.txt"'
+chmod 644 "$maker/unreadable/lib/libdemo.a"
+
+# check, the last step, finds a problem: the whole package was made by then.
+printf 'GCC From Windows\r\n::\r\n$\\bin\\missing.exe,Compiler\r\n::\r\nGCC From Windows\r\n' >"$maker/bad.inf"
+package_into_place check-problem 'C:\maker\plain tree' 'C:\maker\bad.inf'
+status=$?
+failed_run check-problem 1
+check "check-problem: check named the missing program" 'grep -q "missing.exe is not a file of the package" "$work/check-problem.out"'
+
+# Ctrl-C while the first file is compressed: the steps' process removes it
+# and says what is left; the waiting one removes the staging folder.
+mkdir "$maker/unreadable/big"
+for i in 1 2 3; do head -c 1000000 /dev/urandom >"$maker/unreadable/big/$i.bin"; done
+wine "$tools/robot.exe" interrupt 'C:\maker\package.pkgtree-0\source\big' 'C:\maker\interrupted.out' \
+  'C:\maker\interrupted.err' 'C:\maker\pkgtree.exe' -q -j 1 package "${any_setup[@]}" 'C:\maker\unreadable' 'C:\maker\env' \
+  'C:\maker\inf' 'C:\maker\package' </dev/null >"$work/interrupt.robot" 2>&1
+mv "$maker/interrupted.out" "$maker/interrupted.err" "$work/" 2>/dev/null
+status=$(sed -n 's/^exit //p' "$work/interrupt.robot" | tr -d '\r')
+failed_run interrupted 130
+check "interrupted: the steps said what they left, the file under way removed" \
+  'grep -Eq "^pkgtree: stopped by Ctrl-C: .* holds [0-9]+ of the [0-9]+ files, each whole; 1 under way was removed$" "$work/interrupted.txt"'
+[ $failures -eq 0 ] || { echo "--- robot"; cat "$work/interrupt.robot"; }
 echo "$((failures == 0 ? 1 : 0)) passed, $((failures > 0 ? 1 : 0)) failed"
 exit $((failures > 0))

@@ -24,6 +24,12 @@
 //   silence-progman        end every other process that answers a "PROGMAN"
 //                          initiate, so that only the stand-in takes part
 //
+//   robot.exe interrupt FOLDER OUT ERR PROGRAM [ARG...]
+//                          runs the console program on a console of its own,
+//                          its output and errors into the files OUT and ERR;
+//                          once FOLDER holds an entry, sends that console
+//                          Ctrl-C, waits for the program and prints "exit CODE"
+//
 // Every wait gives up after the time in SETUP_ROBOT_TIMEOUT_MS (default
 // 60000): the robot then prints why and exits 1. Waits look again every
 // SETUP_ROBOT_POLL_MS (default 50); timing runs look more often.
@@ -262,6 +268,63 @@ void step(const std::string& s) {
   std::fflush(stdout);
 }
 
+BOOL WINAPI keep_running(DWORD) { return TRUE; }
+
+HANDLE inheritable_file(const char* path) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) give_up(std::string("cannot write ") + path);
+  return file;
+}
+
+bool holds_an_entry(const std::string& folder) {
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  do found = std::strcmp(data.cFileName, ".") != 0 && std::strcmp(data.cFileName, "..") != 0;
+  while (!found && FindNextFileA(search, &data));
+  FindClose(search);
+  return found;
+}
+
+// The console Wine gives a program started from Linux with its output in
+// files takes no control events: the program gets a new one of its own.
+int interrupt(int count, char** args) {
+  if (count < 4) give_up("interrupt FOLDER OUT ERR PROGRAM [ARG...]");
+  std::string line;
+  for (int i = 3; i < count; ++i) {
+    std::string arg = args[i];
+    if (arg.find('"') != std::string::npos || (!arg.empty() && arg.back() == '\\')) give_up("cannot quote " + arg);
+    line += (i > 3 ? " \"" : "\"") + arg + "\"";
+  }
+  FreeConsole();
+  if (!AllocConsole()) give_up("no console: error " + std::to_string(GetLastError()));
+  SetConsoleCtrlHandler(keep_running, TRUE);
+  STARTUPINFOA start = {};
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  start.hStdOutput = inheritable_file(args[1]);
+  start.hStdError = inheritable_file(args[2]);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process))
+    give_up("cannot start " + line + ": error " + std::to_string(GetLastError()));
+  CloseHandle(start.hStdOutput);
+  CloseHandle(start.hStdError);
+  std::string ended;
+  wait_for(std::string(args[0]) + " to hold an entry", [&] {
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) give_up("the program ended before " + std::string(args[0]) + " held an entry");
+    return holds_an_entry(args[0]);
+  });
+  if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) give_up("Ctrl-C not sent: error " + std::to_string(GetLastError()));
+  if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0) give_up("the program did not end after Ctrl-C");
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  std::printf("exit %lu\n", code);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -269,6 +332,7 @@ int main(int argc, char** argv) {
   if (const char* p = std::getenv("SETUP_ROBOT_POLL_MS")) poll_ms = static_cast<DWORD>(std::atol(p));
   if (poll_ms == 0) poll_ms = 1;
   if (const char* e = std::getenv("SETUP_ROBOT_ENDED"); e != nullptr && *e != '\0') ended_file = e;
+  if (argc > 1 && std::strcmp(argv[1], "interrupt") == 0) return interrupt(argc - 2, argv + 2);
   for (int i = 1; i < argc; ++i) step(argv[i]);
   flush_paint();
   return 0;

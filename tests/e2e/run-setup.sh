@@ -4,7 +4,8 @@
 # Options: --no-progman (no Program Manager stand-in answers), --arg A (an
 # argument for setup.exe, repeatable), --trace-text (every text setup.exe
 # draws, from Wine's own trace of the drawing call, into texts.txt as
-# "X Y TEXT" lines, and the font faces Wine chose into fonts.txt). Steps go
+# "X Y TEXT" lines, and the font faces Wine chose into fonts.txt),
+# --trace-loads (the path of every DLL Wine loaded into loads.txt). Steps go
 # to robot.exe in runs; a step "shot:NAME" saves a screenshot CASE_DIR/NAME.png
 # between runs, and "after:MS" waits before the next step.
 # Leaves in CASE_DIR: setup.out, setup.err, setup.status, robot.out,
@@ -26,6 +27,7 @@ while [ $# -gt 0 ]; do
     --no-progman) progman=0; shift ;;
     --arg) args+=("$2"); shift 2 ;;
     --trace-text) trace=1; shift ;;
+    --trace-loads) trace=2; shift ;;
     *) break ;;
   esac
 done
@@ -33,7 +35,7 @@ mkdir -p "$case"
 case=$(cd "$case" && pwd)
 # shellcheck disable=SC1091
 . "$bench/env"
-rm -f "$case"/{setup.out,setup.err,setup.status,setup.ended,robot.out,executes.txt,progman.ready,texts.txt,fonts.txt}
+rm -f "$case"/{setup.out,setup.err,setup.status,setup.ended,robot.out,executes.txt,progman.ready,texts.txt,fonts.txt,loads.txt}
 fail() { echo "$1" >>"$case/robot.out"; echo "run-setup: $1" >&2; }
 
 # Screenshots need ImageMagick's import: without it the run fails now.
@@ -55,7 +57,8 @@ if [ $progman -eq 1 ]; then
 fi
 
 debug=$WINEDEBUG
-[ $trace -eq 0 ] || debug=trace+font
+[ $trace -ne 1 ] || debug=trace+font
+[ $trace -ne 2 ] || debug=+loaddll
 # When setup.exe has ended, its status is written to setup.ended, where the
 # robot looks while it waits: a program that is gone opens no window.
 ( cd "$package" && WINEDEBUG=$debug exec "$here/../../scripts/run-watched.sh" "$case/setup.ended" \
@@ -105,6 +108,10 @@ if [ $trace -eq 1 ]; then
     sed 's/\\\\/\\/g' >"$case/texts.txt"  # the trace doubles each backslash
   grep -a 'select_font Chosen: ' "$case/setup.err" | sed -n 's/^.*Chosen: L"\([^"]*\)".*$/\1/p' | sort -u >"$case/fonts.txt"
   : >"$case/setup.err"  # the rest of the font trace is large and of no use here
+elif [ $trace -eq 2 ]; then
+  grep -a 'trace:loaddll:.* Loaded L"' "$case/setup.err" | sed 's/^.* Loaded L"\([^"]*\)".*$/\1/; s/\\\\/\\/g' >"$case/loads.txt"
+  grep -av 'trace:loaddll:' "$case/setup.err" >"$case/setup.err.rest"
+  mv "$case/setup.err.rest" "$case/setup.err"
 fi
 [ -n "$standin" ] && kill "$standin" 2>/dev/null
 wait 2>/dev/null

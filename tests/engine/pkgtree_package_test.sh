@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # pkgtree package end to end: a good package from the installed layout's
 # setup.exe, one with --uninstaller, ENV and INF taken from the package they
-# replace, each refusal,
-# failures after the folder was begun (a refused name under compress, a check
-# problem, an interrupt) leaving OUT as it was, a missing setup.exe, the version.
+# replace, each refusal (a setup.exe that is no 32-bit Windows program among
+# them), a long OUT, failures after the folder was begun (a check problem, an
+# interrupt) leaving OUT as it was, a missing setup.exe, the version and the help.
 #   pkgtree_package_test.sh PKGTREE VERSION
 set -u
 built=$(realpath "$1") version=$2
@@ -11,6 +11,8 @@ work=$(mktemp -d)
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 failures=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi; }
+# shellcheck source=pe_image.sh
+. "$(dirname "$0")/pe_image.sh"
 # What OUT holds, names, modes and bytes, to tell that a run left it as it was.
 state() { (cd "$1" && find . -printf '%p %y %m %s\n' | sort && find . -type f -exec md5sum {} + | sort); }
 # OUT alone beside OUT: no staging folder left.
@@ -20,8 +22,9 @@ alone() { [ "$(ls -A "$work" | grep "^ship")" = ship ]; }
 mkdir -p "$work/usr/bin" "$work/usr/share/gcc-setup"
 cp "$built" "$work/usr/bin/pkgtree"
 pkgtree=$work/usr/bin/pkgtree
-head -c 5000 /dev/urandom >"$work/usr/share/gcc-setup/setup.exe"
-head -c 7000 /dev/urandom >"$work/usr/share/gcc-setup/uninstall.exe"
+pe_image 14c "$work/usr/share/gcc-setup/setup.exe"
+pe_image 14c "$work/usr/share/gcc-setup/uninstall.exe"
+head -c 7000 /dev/urandom >>"$work/usr/share/gcc-setup/uninstall.exe"
 mkdir -p "$work/plain/bin" "$work/plain/empty"
 head -c 300000 /dev/urandom >"$work/plain/bin/gcc.exe"
 for i in $(seq 1 20); do seq "$i" 2000 >"$work/plain/bin/f$i.h"; done
@@ -103,39 +106,90 @@ mkdir -p "$work/lone" && cp "$work/usr/share/gcc-setup/setup.exe" "$work/lone/"
 refused "--uninstaller without uninstall.exe beside setup.exe" \
   "pkgtree: no uninstall.exe beside setup.exe: looked for $work/lone/uninstall.exe" \
   --uninstaller --setup "$work/lone/setup.exe" "$work/plain" "$work/env" "$work/inf" "$out"
+pe_image 8664 "$work/lone/uninstall.exe"
+refused "--uninstaller with an x86_64 uninstall.exe, which it ships as it ships setup.exe" \
+  "pkgtree: $work/lone/uninstall.exe: an x86_64 Windows program (machine 0x8664); the package needs a 32-bit Windows program" \
+  --uninstaller --setup "$work/lone/setup.exe" "$work/plain" "$work/env" "$work/inf" "$out"
 "$built" -q package "$work/plain" "$work/env" "$work/inf" "$out" >/dev/null 2>"$work/nosetup.err"
 check "no setup.exe: status 1, one line saying where it looked, OUT as it was" '[ $? -eq 1 ] &&
   [ "$(cat "$work/nosetup.err")" = "pkgtree: no setup.exe: looked for $(dirname "$(dirname "$built")")/share/gcc-setup/setup.exe (give one with --setup FILE)" ] &&
   [ "$(state "$out")" = "$before" ]'
 
-# Failures once the staging folder is begun: compress stops at a name
-# Windows cannot hold; check finds an env block that no "::" closes.
+# What compress would refuse is found before the staging folder is begun.
 mkdir -p "$work/bad-name/bin" && cp "$work/plain/bin/f1.h" "$work/bad-name/bin/" && : >"$work/bad-name/bin/aux.h"
-"$pkgtree" -q package "$work/bad-name" "$work/env" "$work/inf" "$out" >/dev/null 2>"$work/compress.err"
-check "a compress failure: status 1, its message, OUT as it was, no staging folder" '[ $? -eq 1 ] &&
-  grep -q "^pkgtree: .*/bad-name/bin/aux.h: a name the installer refuses" "$work/compress.err" &&
-  grep -qx "pkgtree: nothing replaced: $out is as it was" "$work/compress.err" &&
-  [ "$(state "$out")" = "$before" ] && alone'
+refused "a name Windows cannot hold" \
+  "pkgtree: $work/bad-name/bin/aux.h: a name the installer refuses (a reserved or control character, or a device name)" \
+  "$work/bad-name" "$work/env" "$work/inf" "$out"
 rm -r "$work/bad-name"
+# setup.exe must be a program the user's 32-bit Windows starts.
+: >"$work/empty.exe"
+pe_image 8664 "$work/x86_64.exe"
+refused "an empty setup.exe" \
+  "pkgtree: setup.exe $work/empty.exe: an empty file, not a Windows program; the package needs a 32-bit Windows program" \
+  --setup "$work/empty.exe" "$work/plain" "$work/env" "$work/inf" "$out"
+refused "a Linux program as setup.exe" \
+  "pkgtree: setup.exe $built: an ELF program (Linux and the like), not a Windows one; the package needs a 32-bit Windows program" \
+  --setup "$built" "$work/plain" "$work/env" "$work/inf" "$out"
+refused "an x86_64 setup.exe" \
+  "pkgtree: setup.exe $work/x86_64.exe: an x86_64 Windows program (machine 0x8664); the package needs a 32-bit Windows program" \
+  --setup "$work/x86_64.exe" "$work/plain" "$work/env" "$work/inf" "$out"
+"$pkgtree" -q package --any-setup --setup "$work/x86_64.exe" "$work/plain" "$work/env" "$work/inf" "$work/test-only" \
+  >"$work/any.out" 2>"$work/any.err"
+check "--any-setup takes it, saying so on standard error and in check, for a package to test" '[ $? -eq 0 ] &&
+  [ "$(cat "$work/any.err")" = "pkgtree: warning: setup.exe $work/x86_64.exe: an x86_64 Windows program (machine 0x8664), taken as --any-setup asks: a package to test, not to ship" ] &&
+  grep -qx "warning: $work/test-only.pkgtree-0/setup.exe: an x86_64 .*, taken as --any-setup asks: a package to test, not to ship" "$work/any.out" &&
+  cmp -s "$work/x86_64.exe" "$work/test-only/setup.exe"'
+rm -r "$work/test-only"
+
+# The installer's limits hold for the package's own paths, not for where
+# the maker keeps them: a path of 189 characters below the root, an OUT of
+# 70 (its staging folder longer still).
+far=$work/$(printf "%0$((69 - ${#work}))d" 0 | tr 0 o)
+long_path=$(printf '%060d' 0 | tr 0 d)/$(printf '%060d' 0 | tr 0 e)/$(printf '%063d' 0 | tr 0 f).txt
+mkdir -p "$work/long/$(dirname "$long_path")" "$work/long/bin" && echo 'deep' >"$work/long/$long_path"
+cp "$work/plain/bin/gcc.exe" "$work/long/bin/"
+"$pkgtree" -q package "$work/long" "$work/env" "$work/inf" "$far" >"$work/long.out" 2>"$work/long.err"
+check "a long OUT: the package is made, and check gives the folder it may be unpacked in" '[ $? -eq 0 ] && [ ${#far} -eq 70 ] &&
+  [ ${#long_path} -eq 189 ] && cmp -s <(bzip2 -dc "$far/source/$long_path") "$work/long/$long_path" &&
+  grep -q "^  unpack it in a folder of at most 62 characters: " "$work/long.out" &&
+  grep -q "^warning: .*: unpacked in a folder of over 62 characters, the package cannot be installed" "$work/long.out"'
+rm -r "$work/long" "$far"
+
+# Failures once the staging folder is begun: check finds an env block that
+# no "::" closes; an interrupt.
 printf 'PATH\nREG_SZ\n\\bin\n' >"$work/open-env"
 "$pkgtree" -q package "$work/plain" "$work/open-env" "$work/inf" "$out" >"$work/check.out" 2>&1
 check "a check problem after verify passed: status 1, OUT as it was" '[ $? -eq 1 ] && grep -qx "check: 2 problems" "$work/check.out" &&
   [ "$(state "$out")" = "$before" ] && alone'
 rm "$work/open-env"
 mkdir -p "$work/big"
-head -c 40000000 /dev/urandom >"$work/big/large.bin"
-"$pkgtree" -q -j 1 package "$work/big" "$work/env" "$work/inf" "$out" >/dev/null 2>&1 &
-runner=$!
-sleep 1
-kill -TERM $runner
-wait $runner
-rc=$?
-check "an interrupt (SIGTERM): status 143, OUT as it was, no staging folder" \
-  '[ $rc -eq 143 ] && [ "$(state "$out")" = "$before" ] && alone'
+head -c 10000000 /dev/urandom >"$work/big/large.bin"
+for sig in TERM HUP; do
+  "$pkgtree" -q -j 1 package "$work/big" "$work/env" "$work/inf" "$out" >/dev/null 2>"$work/stopped.err" &
+  runner=$!
+  # Stopped while compress writes into the staging folder.
+  until [ -e "$out.pkgtree-0/source/large.bin" ] || ! kill -0 $runner 2>/dev/null; do sleep 0.05; done
+  kill -$sig $runner
+  wait $runner
+  rc=$?
+  status=$((128 + $(kill -l $sig)))
+  check "stopped by SIG$sig while compressing: status $status, what was begun removed, OUT as it was" \
+    '[ $rc -eq $status ] && [ "$(state "$out")" = "$before" ] && alone &&
+     grep -Eqx "pkgtree: stopped by SIG$sig: $out.pkgtree-0/source holds 0 of the 1 files, each whole; 1 under way was removed" "$work/stopped.err" &&
+     [ "$(tail -1 "$work/stopped.err")" = "pkgtree: nothing replaced: $out is as it was" ]'
+done
 
-"$pkgtree" package "$work/plain" "$work/env" "$work/inf" >/dev/null 2>"$work/usage.err"
-check "three operands: usage, status 2" '[ $? -eq 2 ] && grep -q "^usage: pkgtree .*package" "$work/usage.err"'
 check "--version prints the project's version" '[ "$("$pkgtree" --version)" = "pkgtree $version" ]'
 "$pkgtree" --help >"$work/help.out" 2>"$work/help.err"
-check "--help: the usage on standard output, status 0" '[ $? -eq 0 ] && grep -q "package \[--setup FILE\]" "$work/help.out" && [ ! -s "$work/help.err" ]'
+help_rc=$?
+"$pkgtree" -q -h >"$work/h.out"
+# Every option and verb, ENV and INF, the statuses, the manual page.
+said=1
+for word in -v -q "-j N" -- --setup --folder --any-setup package compress expand copy verify check \
+  REG_EXPAND_SZ '$\bin\gcc.exe,' "Exit status" 129 "man pkgtree"; do
+  grep -qF -- "$word" "$work/help.out" || { said=0; echo "--help does not say: $word"; }
+done
+check "--help and -h: one screen on standard output that explains it all, status 0" \
+  '[ $help_rc -eq 0 ] && [ ! -s "$work/help.err" ] && cmp -s "$work/help.out" "$work/h.out" &&
+   [ $said -eq 1 ] && [ "$(wc -l <"$work/help.out")" -le 60 ]'
 exit $((failures > 0))

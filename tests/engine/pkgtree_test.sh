@@ -7,6 +7,8 @@ work=$(mktemp -d)
 trap 'chmod -R u+w "$work"; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 failures=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi; }
+# shellcheck source=pe_image.sh
+. "$(dirname "$0")/pe_image.sh"
 
 mkdir -p "$work/plain/bin" "$work/plain/empty/deeper" "$work/plain/.dot"
 head -c 300000 /dev/urandom > "$work/plain/bin/gcc.exe"
@@ -73,7 +75,7 @@ LINES
 # check: what the installer makes of env and inf, and their format errors.
 mkdir -p "$work/ship"
 cp -r "$work/pkg" "$work/ship/source"
-: > "$work/ship/setup.exe"
+pe_image 14c "$work/ship/setup.exe"
 printf '# the search path\nPATH\nREG_EXPAND_SZ\n\\bin\n::\nLIBRARY_PATH\nREG_SZ\n\\lib;\\lib\\gcc\n::\n' > "$work/ship/env"
 printf 'GCC\n::\n$\\bin\\gcc.exe,Compiler\n::\nGCC\n' > "$work/ship/inf"
 "$pkgtree" check "$work/ship" 'd:\gcc' > "$work/check.out"
@@ -101,7 +103,7 @@ good=$work/good
 mkdir -p "$good/source/include/c++/bits" "$good/source/lib"
 printf 'GCC\n::\n$\\bin\\gcc.exe,Compiler\n::\nGCC\n' > "$good/inf"
 printf 'GCCTEST\nREG_SZ\n\\bin;\\lib\n::\n\n' > "$good/env"
-: > "$good/setup.exe"
+pe_image 14c "$good/setup.exe"
 mkdir -p "$good/source/bin" && printf 'x' | bzip2 -9 > "$good/source/bin/gcc.exe"
 printf 'x' | bzip2 -9 > "$good/source/include/c++/bits/stl_algorithm_and_more.h"
 folder="$work/inst\\"
@@ -119,20 +121,45 @@ if [ -x "$setup" ]; then
 else
   check "the native setup stands beside pkgtree ($setup)" false
 fi
-# Its figures: the longest path, and the longest folder that still fits,
-# compared with what the engine does at that length and one more.
+# Its figures: the longest path, the longest folder to unpack the package
+# in (FOLDER\source\ and the path within 259) and the longest FOLDER (files
+# within 259); the engine agrees at that FOLDER and at one character more.
 longest=$(grep "^  longest installed path: " "$work/good.out")
-fits=$(sed -n 's/^  it fits a folder of up to \([0-9]*\) characters$/\1/p' "$work/good.out")
+fits=$(sed -n 's/^  install it into a FOLDER of at most \([0-9]*\) characters: .*/\1/p' "$work/good.out")
+unpack=$(sed -n 's/^  unpack it in a folder of at most \([0-9]*\) characters: .*/\1/p' "$work/good.out")
+check "check gives the longest path and the longest folders to unpack in and to install into" \
+  '[ "$longest" = "  longest installed path: $((${#work} + 6 + 41)) characters, $work/inst\\include\\c++\\bits\\stl_algorithm_and_more.h" ] &&
+   [ "$fits" = $((259 - 1 - 41)) ] && [ "$unpack" = $((259 - 8 - 41)) ]'
 at_limit=$work/$(printf "%0$((${fits:-0} - ${#work} - 1))d" 0 | tr 0 d)
-"$pkgtree" -q expand "$good/source" "$at_limit" 2> /dev/null && "$pkgtree" check "$good" "$at_limit" > "$work/limit.out"
-check "at the longest folder it names, the package installs and check is content" \
-  '[ $? -eq 0 ] && [ "$longest" = "  longest installed path: $((${#work} + 6 + 41)) characters, $work/inst\\include\\c++\\bits\\stl_algorithm_and_more.h" ]'
+"$pkgtree" -q expand "$good/source" "$at_limit" 2> /dev/null
+expand_rc=$?
+"$pkgtree" check "$good" "$at_limit" > "$work/limit.out"
+check_rc=$?
+check "at the longest FOLDER it names, the package installs and check is content" '[ $expand_rc -eq 0 ] && [ $check_rc -eq 0 ]'
 "$pkgtree" -q expand "$good/source" "${at_limit}d" 2> "$work/over-limit.err"
 expand_rc=$?
 "$pkgtree" check "$good" "${at_limit}d" > "$work/over-limit.out"
+check_rc=$?
 check "one character more: the engine stops and check exits 1 naming the file" \
-  '[ $expand_rc -eq 1 ] && grep -q "Path too long to install" "$work/over-limit.err" && [ $? -eq 0 ] &&
+  '[ $expand_rc -eq 1 ] && grep -q "Path too long to install" "$work/over-limit.err" && [ $check_rc -eq 1 ] &&
    grep -q "^problem: ${at_limit}d: too long for include\\\\c++\\\\bits\\\\stl_algorithm_and_more.h: " "$work/over-limit.out"'
+# A folder gets 247 characters (Windows keeps room for an 8.3 name below
+# it), which Wine does not enforce: computed, with a deep empty folder whose
+# budget binds before any file's.
+folder_of() { printf 'd:\\%s' "$(printf "%0$(($1 - 3))d" 0 | tr 0 g)"; }
+cp -r "$good" "$work/deep"
+deep=$(printf '%0100d' 0 | tr 0 f)
+mkdir "$work/deep/source/$deep"
+"$pkgtree" check "$work/deep" "$(folder_of 146)" > "$work/deep.out"
+deep_rc=$?
+"$pkgtree" check "$work/deep" "$(folder_of 147)" > "$work/deeper.out"
+deeper_rc=$?
+"$pkgtree" check "$good" "$(folder_of 248)" > "$work/huge.out"
+huge_rc=$?
+check "folders are held to 247: check names the first folder that does not fit, and a FOLDER too long itself" \
+  '[ $deep_rc -eq 0 ] && grep -q "^  install it into a FOLDER of at most 146 characters" "$work/deep.out" &&
+   [ $deeper_rc -eq 1 ] && [ "$(grep "^problem" "$work/deeper.out")" = "problem: $(folder_of 147): too long for $deep: installed there it would have 248 characters, over the 247 Windows allows a folder (\"Error: Cannot create subdirectory to install.\")" ] &&
+   [ $huge_rc -eq 1 ] && [ "$(grep "^problem" "$work/huge.out")" = "problem: $(folder_of 248): a FOLDER of 248 characters, over the 247 Windows allows a folder: the installer cannot make it" ]'
 # What else goes wrong on the user's machine: ";" in the folder, an item
 # naming a file the package lacks or a name with a comma (problems); an env
 # item without its "\\" or naming a folder the package lacks (warnings).
@@ -193,8 +220,16 @@ usage_case 'expand takes 2 operands, not 1' expand onlyone
 usage_case '-j takes a number of jobs from 1 to 1024, not "0"' -j0 expand a b
 usage_case 'unknown option "-vq"' -vq expand a b
 usage_case 'options stand before the verb: "-v"' expand a b -v
+usage_case 'package takes 4 operands, PLAIN ENV INF OUT, not 2' package a b
+usage_case '--setup needs a FILE' package --setup
+usage_case 'unknown option of package "--frob"' package --frob a b c d
+usage_case "package's options stand before its operands: \"--folder\"" package a b c d --folder
 "$pkgtree" -q -- copy "$work/plain" "$work/after-dashes" 2> "$work/dashes.err"
-check "-- ends the options" '[ $? -eq 0 ] && diff -r "$work/plain" "$work/after-dashes" && [ ! -e "$work/never" ]'
+check "-- ends the options before the verb" '[ $? -eq 0 ] && diff -r "$work/plain" "$work/after-dashes"'
+# After "--" nothing is an option, not even "-v": it is taken as the verb.
+"$pkgtree" -- -v copy "$work/plain" "$work/never" > /dev/null 2> "$work/dashes.err"
+check "after -- an option is not taken as one" \
+  '[ $? -eq 2 ] && [ "$(head -1 "$work/dashes.err")" = "pkgtree: unknown verb \"-v\"" ] && [ ! -e "$work/never" ]'
 
 # Never harms what it was given: each refusal exits 1 with one line naming
 # what is wrong, before anything is made; the plain tree stays as it was.
@@ -206,6 +241,7 @@ printf 'data\n' > "$work/odd/sub/real.txt"
 mkfifo "$work/fifo-tree-fifo" 2>/dev/null; mkdir -p "$work/fifo-tree"; mv "$work/fifo-tree-fifo" "$work/fifo-tree/pipe"
 ln -s ../.. "$work/loop/deep/up"
 mkdir -p "$work/dangling"; ln -s gone.txt "$work/dangling/link"
+mkdir -p "$work/selfloop"; ln -s self "$work/selfloop/self"
 while IFS='|' read -r name status line args; do
   eval "set -- $args"
   timeout 60 "$pkgtree" -j 2 "$@" > /dev/null 2> "$work/refusal.err"
@@ -222,7 +258,38 @@ empty destination|2|pkgtree: the DESTINATION is empty: it names no folder|copy "
 a FIFO|1|pkgtree: $work/fifo-tree/pipe: a FIFO: only files and folders can be packed|compress "$work/fifo-tree" "$work/made"
 a link to a folder above|1|pkgtree: $work/loop/deep/up: a link to ../.., a folder that holds the link: it would be followed for ever|copy "$work/loop" "$work/made"
 a dangling link|1|pkgtree: $work/dangling/link: a link to gone.txt, which leads nowhere|compress "$work/dangling" "$work/made"
+a link to itself|1|pkgtree: $work/selfloop/self: a link to self that cannot be followed: Too many levels of symbolic links|copy "$work/selfloop" "$work/made"
 TABLE
+# Links into each other's folders: each loop is found where it closes,
+# through the other link, not 40 levels down.
+mkdir -p "$work/siblings/a" "$work/siblings/b"
+ln -s ../b "$work/siblings/a/x" && ln -s ../a "$work/siblings/b/y"
+timeout 60 "$pkgtree" compress "$work/siblings" "$work/made" 2> "$work/siblings.err"
+check "sibling links into each other's folders: a loop through the other link" '[ $? -eq 1 ] && [ ! -e "$work/made" ] &&
+  [ "$(sort "$work/siblings.err")" = "$(sort <<LINES
+pkgtree: $work/siblings/a/x/y: a link to ../a: a loop through $work/siblings/a/x: it would be followed for ever
+pkgtree: $work/siblings/b/y/x: a link to ../b: a loop through $work/siblings/b/y: it would be followed for ever
+LINES
+)" ]'
+# compress holds the paths below the package root to what installs under
+# c:\program files\gcc (20 characters): 238 for a file, 226 for a folder.
+# Where the maker keeps the trees does not count.
+long_name() { printf "%0$1d" 0 | tr 0 "$2"; }
+d100=$(long_name 100 d) g126=$(long_name 126 g) f138=$(long_name 138 f)
+mkdir -p "$work/budget/$d100/${g126%g}"
+printf 'x' > "$work/budget/$d100/${f138%f}"
+far=$work/$(long_name 200 o)/package && mkdir "${far%/package}"
+"$pkgtree" -q compress "$work/budget" "$far" && "$pkgtree" -q verify "$far" "$work/budget" > /dev/null
+check "paths at the budget pack into a package folder whose own path is long" '[ $? -eq 0 ]'
+mkdir "$work/budget/$d100/$g126"
+printf 'x' > "$work/budget/$d100/$f138"
+"$pkgtree" -q compress "$work/budget" "$work/made" 2> "$work/budget.err"
+check "every path one character over is named before anything is made" '[ $? -eq 1 ] && [ ! -e "$work/made" ] &&
+  [ "$(sort "$work/budget.err")" = "$(sort <<LINES
+pkgtree: $work/budget/$d100/$g126: installed under c:\program files\gcc it would have 248 characters, over the 247 Windows allows a folder
+pkgtree: $work/budget/$d100/$f138: installed under c:\program files\gcc it would have 260 characters, over the 259 Windows allows a file
+LINES
+)" ]'
 ln -s sub/real.txt "$work/odd/file-link"
 ln -s "$work/odd/sub" "$work/odd/folder-link"
 "$pkgtree" compress "$work/odd" "$work/odd-pkg" && "$pkgtree" expand "$work/odd-pkg" "$work/odd-out"
@@ -278,6 +345,7 @@ done <<RUNS
 1 INT 130 compress big
 2 TERM 143 compress big
 2 INT 130 expand big-pkg
+1 HUP 129 copy big
 RUNS
 
 # What Windows would do with the names: compress refuses them before it

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +48,17 @@ struct Input {
 
 std::string g_root;  // the one scratch folder: tree/ and the log
 std::string tree_dir() { return g_root + "/tree"; }
+std::size_t g_src_length;  // of tree/src, where the paths below the package root begin
+
+// Links between the tree's own folders are made once the tree stands, so
+// that one may lead to a folder made after it: siblings that lead into each
+// other's folders, a link into a cousin's subtree, one back to an ancestor.
+struct LaterLink {
+  std::string entry;
+  std::size_t depth;  // of the folder that holds it, below src
+};
+std::vector<std::string> g_folders;  // below src, "" for src itself
+std::vector<LaterLink> g_later_links;
 
 // What a tree holds, as lstat sees it: kind, bytes or link target, stamp.
 using Listing = std::map<std::string, std::string>;
@@ -165,9 +177,10 @@ int run_pkgtree(std::vector<std::string> args) {
 
 // Builds the entries of one folder from the input, to a depth of six. Of
 // every eight entries `hostile` are drawn from the whole pool and may be
-// case twins, lose their ending, or be FIFOs and links that lead nowhere or
-// back up; the others are ordinary. src, pkg, own and out have names of
-// one length, so a path is as long in the plain tree as in the packages.
+// case twins, lose their ending, or be FIFOs and links that lead nowhere,
+// back up or to another folder of the tree; the others are ordinary. src,
+// pkg, own and out have names of one length, so a path is as long in the
+// plain tree as in the packages.
 void build(Input& in, const std::string& path, const std::string& outside, int depth, unsigned hostile) {
   unsigned count = depth >= 6 ? 0 : in.byte() % 6;
   std::string previous = "z";
@@ -179,8 +192,12 @@ void build(Input& in, const std::string& path, const std::string& outside, int d
     if (!wild && (how == 2 || how == 3)) how = 7;
     switch (how) {
       case 0: name += std::to_string(i); break;
-      case 1: {  // up to NAME_MAX, or a path about the installer's 259 characters
-        std::size_t room = 259 + pick % 5 - 2 - path.size() - 1, length = (pick & 8) || room > 255 ? 1 + in.byte() % 255 : room;
+      case 1: {
+        // Up to NAME_MAX, or a path about a limit: the installer's 259
+        // characters for the whole path, or what installs under
+        // c:\program files\gcc below the root (238 for a file, 226 for a folder).
+        std::size_t below = path.size() - g_src_length, limit = pick & 16 ? (pick & 32 ? 238 : 226) + below : 259 - path.size() - 1 + below;
+        std::size_t room = limit + pick % 5 - 2 - below, length = (pick & 8) || room > 255 ? 1 + in.byte() % 255 : room;
         name = std::string(length < 1 ? 1 : length, static_cast<char>('k' + pick % 3));
         break;
       }
@@ -194,13 +211,17 @@ void build(Input& in, const std::string& path, const std::string& outside, int d
     if (!wild && kind >= 5 && kind <= 7) kind = 8;
     if (kind <= 2) {
       mkdir(entry.c_str(), 0755);
+      g_folders.push_back(entry.substr(g_src_length + 1));
       build(in, entry, outside, depth + 1, hostile);
       continue;
     }
     switch (kind) {
       case 3: symlink((outside + "/file").c_str(), entry.c_str()); break;
       case 4: symlink((outside + "/folder").c_str(), entry.c_str()); break;
-      case 5: symlink(depth > 0 && (pick & 1) ? ".." : ".", entry.c_str()); break;  // a folder above it
+      case 5:  // a folder above it, or another of the tree, made once the tree stands
+        if (pick & 2) g_later_links.push_back({entry, static_cast<std::size_t>(depth)});
+        else symlink(depth > 0 && (pick & 1) ? ".." : ".", entry.c_str());
+        break;
       case 6: symlink("nowhere", entry.c_str()); break;
       case 7: mkfifo(entry.c_str(), 0644); break;
       default: {
@@ -234,10 +255,29 @@ bool names_an_entry(const std::string& output) {
   return false;
 }
 
+// A link said to lead nowhere must be one whose target is missing: a loop
+// or a folder that cannot be entered has a reason of its own.
+void check_reasons() {
+  const std::string prefix = "pkgtree: ", link = ": a link to ", nowhere = ", which leads nowhere";
+  for (std::size_t at = 0, end; (end = g_last_output.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string line = g_last_output.substr(at, end - at);
+    std::size_t cut = line.find(link);
+    if (line.rfind(prefix, 0) != 0 || cut == std::string::npos || line.size() < nowhere.size() ||
+        line.compare(line.size() - nowhere.size(), nowhere.size(), nowhere) != 0)
+      continue;
+    std::string path = line.substr(prefix.size(), cut - prefix.size());
+    struct stat st;
+    errno = 0;
+    if (stat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR))
+      finding(path + " is said to lead nowhere, but stat " + (errno == 0 ? "finds it" : std::strerror(errno)));
+  }
+}
+
 // Only the destination may differ from `before`; a refusal makes nothing,
 // and a failed walk leaves only whole files of `expected`.
 void judge(const std::string& verb, int status, const std::string& destination, const Listing& before,
            const Listing& expected, bool packed) {
+  check_reasons();
   Listing after;
   list_raw(tree_dir(), "", &after);
   std::string prefix = "/" + destination;
@@ -291,6 +331,18 @@ void pack_by_hand(const std::string& plain, const std::string& package, Listing*
   }
 }
 
+// Each later link leads, relative to its own folder, to a folder of the
+// tree that the input picks.
+void make_later_links(Input& in) {
+  for (const LaterLink& link : g_later_links) {
+    std::string target;
+    for (std::size_t up = 0; up < link.depth; ++up) target += target.empty() ? ".." : "/..";
+    const std::string& folder = g_folders[in.byte() % g_folders.size()];
+    if (!folder.empty()) target += (target.empty() ? "" : "/") + folder;
+    symlink(target.empty() ? "." : target.c_str(), link.entry.c_str());
+  }
+}
+
 void clean_up() { remove_tree(g_root); }
 
 }  // namespace
@@ -315,7 +367,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mkdir((t + "/src").c_str(), 0755);
   Input in{data, size};
   unsigned jobs = 1 + in.byte() % 3, hostile = in.byte() % 5;
+  g_src_length = (t + "/src").size();
+  g_folders.assign(1, std::string());
+  g_later_links.clear();
   build(in, t + "/src", t + "/outside", 0, hostile);
+  make_later_links(in);
   g_plain_raw.clear();
   list_raw(t + "/src", "", &g_plain_raw);
 

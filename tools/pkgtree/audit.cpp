@@ -1,20 +1,20 @@
-// What pkgtree looks at before it writes anything: the operands, the tree's
-// entries (links, FIFOs, unreadable folders) and the names Windows would
-// not keep apart or not take at all.
+// What pkgtree looks at before it writes anything: the tree's entries
+// (links, FIFOs, unreadable folders), the names Windows would not keep apart
+// or not take at all, and the paths too long to install.
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #ifndef _WIN32
-#include <fcntl.h>
 #include <unistd.h>
+#else
+#include "platform/win32/pkgtree_win32.h"
 #endif
 
 #include "engine/engine.h"
@@ -37,10 +37,16 @@ std::string printable(const char* name) {
   return out;
 }
 
+// A folder the walk is in: as the system resolves it, and the link the walk
+// followed into it (as shown), empty for a plain folder.
+struct OpenFolder {
+  std::string real, via;
+};
+
 struct Walk {
   AuditRules rules;
   std::vector<Finding>* findings;
-  std::vector<std::string> open_folders;  // real paths from the root down
+  std::vector<OpenFolder> open;  // from the root down to the folder being read
   std::size_t files = 0;
 
   void add(const std::string& shown, const std::string& what, bool warning = false, bool about_name = false) {
@@ -72,6 +78,19 @@ void check_names(Walk& walk, const std::string& shown_folder, const std::vector<
   }
 }
 
+// An entry below the root longer than the installer can make under the
+// rules' folder. False when it does not fit.
+bool fits_budget(Walk& walk, const std::string& shown, std::size_t relative, bool folder) {
+  const std::string& into = walk.rules.install_folder;
+  if (into.empty()) return true;
+  std::size_t installed = into.size() + 1 + relative, limit = folder ? kLongestFolder : kLongestFile;
+  if (installed <= limit) return true;
+  walk.name(shown, "installed under " + into + " it would have " + std::to_string(installed) +
+                       " characters, over the " + std::to_string(limit) + " Windows allows " +
+                       (folder ? "a folder" : "a file"));
+  return false;
+}
+
 #ifndef _WIN32
 const char* kind_of(mode_t mode) {
   if (S_ISFIFO(mode)) return "a FIFO";
@@ -79,35 +98,62 @@ const char* kind_of(mode_t mode) {
   if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
   return "neither a file nor a folder";
 }
-
-std::string real_of(const std::string& native) {
-  char* real = realpath(native.c_str(), nullptr);
-  if (real == nullptr) return std::string();
-  std::string out = real;
-  std::free(real);
-  return out;
-}
 #endif
 
+// A link to a folder the walk is in, or to one above it, would be entered
+// again and again. The loop passes through the first link the walk followed
+// below that folder; with none, the link lies inside its own target.
+bool leads_into_the_walk(Walk& walk, const std::string& shown, const std::string& target, const std::string& real) {
+  for (std::size_t k = 0; k < walk.open.size(); ++k) {
+    if (!lies_within(walk.open[k].real, real)) continue;
+    for (std::size_t j = k + 1; j < walk.open.size(); ++j)
+      if (!walk.open[j].via.empty()) {
+        walk.add(shown, "a link to " + target + ": a loop through " + walk.open[j].via + ": it would be followed for ever");
+        return true;
+      }
+    walk.add(shown, "a link to " + target + ", a folder that holds the link: it would be followed for ever");
+    return true;
+  }
+  return false;
+}
+
 // False when the entry must not be entered or written.
-bool entry_is_sound(Walk& walk, const std::string& path, const std::string& shown, bool* folder,
+bool entry_is_sound(Walk& walk, const std::string& path, const std::string& shown, bool* folder, bool* link,
                     std::string* real) {
 #ifdef _WIN32
-  (void)walk, (void)path, (void)shown, (void)real;
-  *folder = look_up(path.c_str()).folder;
+  // Junctions and symbolic links, as links are taken natively.
+  LinkLook look = look_at_entry(path);
+  if (!look.exists) return true;  // gone: the engine says so
+  *link = look.link;
+  if (!look.reaches) {
+    walk.add(shown, "a link to " + look.target +
+                        (look.error.empty() ? ", which leads nowhere" : " that cannot be followed: " + look.error));
+    return false;
+  }
+  *folder = look.folder;
+  if (!*folder) return true;
+  *real = look.final_path.empty() ? resolved_path(path.c_str()) : look.final_path;
+  if (!*link) return true;
+  if (leads_into_the_walk(walk, shown, look.target, *real)) return false;
+  if (!walk.rules.keep_out.empty() && paths_overlap(*real, walk.rules.keep_out)) {
+    walk.add(shown, "a link to " + look.target + ", which holds or lies inside the destination");
+    return false;
+  }
   return true;
 #else
   std::string native = shown_path(path.c_str());
   struct stat st;
   if (lstat(native.c_str(), &st) != 0) return true;  // gone: the engine says so
-  bool link = S_ISLNK(st.st_mode);
+  *link = S_ISLNK(st.st_mode);
   std::string target;
-  if (link) {
+  if (*link) {
     char text[PATH_MAX];
     ssize_t n = readlink(native.c_str(), text, sizeof text - 1);
     target = n < 0 ? std::string("?") : std::string(text, static_cast<std::size_t>(n));
     if (stat(native.c_str(), &st) != 0) {
-      walk.add(shown, "a link to " + target + ", which leads nowhere");
+      int error = errno;
+      if (error == ENOENT || error == ENOTDIR) walk.add(shown, "a link to " + target + ", which leads nowhere");
+      else walk.add(shown, "a link to " + target + " that cannot be followed: " + std::strerror(error));
       return false;
     }
   }
@@ -117,14 +163,9 @@ bool entry_is_sound(Walk& walk, const std::string& path, const std::string& show
     return false;
   }
   if (!*folder) return true;
-  *real = real_of(native);
-  if (!link) return true;
-  // That folder itself or one above it: followed, it would repeat for ever.
-  const std::string& here = walk.open_folders.back();
-  if (*real == here || (here.compare(0, real->size(), *real) == 0 && (real->back() == '/' || here[real->size()] == '/'))) {
-    walk.add(shown, "a link to " + target + ", a folder that holds the link: it would be followed for ever");
-    return false;
-  }
+  *real = resolved_path(path.c_str());
+  if (!*link) return true;
+  if (leads_into_the_walk(walk, shown, target, *real)) return false;
   if (!walk.rules.keep_out.empty() && paths_overlap(*real, walk.rules.keep_out)) {
     walk.add(shown, "a link to " + target + ", which holds or lies inside the destination");
     return false;
@@ -133,7 +174,10 @@ bool entry_is_sound(Walk& walk, const std::string& path, const std::string& show
 #endif
 }
 
-void audit_folder(Walk& walk, const std::string& folder, const std::string& real) {
+// `relative`: the length of the folder's path below the root, 0 for the
+// root; `fits`: false below a folder already found too long, which alone
+// is named.
+void audit_folder(Walk& walk, const std::string& folder, const OpenFolder& here, std::size_t relative, bool fits) {
   DirectoryLister& lister = *engine_ports().lister;
   std::string shown_folder = shown_path(folder.c_str());
   std::string pattern = folder + "\\*";
@@ -150,81 +194,28 @@ void audit_folder(Walk& walk, const std::string& folder, const std::string& real
   } while (lister.find_next(search, &record));
   lister.find_close(search);
   if (walk.rules.windows_names) check_names(walk, shown_folder, names);
-  walk.open_folders.push_back(real);
+  walk.open.push_back(here);
   for (const std::string& name : names) {
     if (run_interrupted() != 0) break;
     // The walk refuses such a name itself, before it makes anything for it.
     if (!names_one_entry(name.c_str())) continue;
-    std::string path = folder + "\\" + name;
-    bool is_folder = false;
-    std::string entry_real;
-    if (!entry_is_sound(walk, path, shown_folder + kSeparator + name, &is_folder, &entry_real)) continue;
-    if (is_folder) audit_folder(walk, path, entry_real);
+    std::string path = folder + "\\" + name, shown = shown_folder + kSeparator + name;
+    bool is_folder = false, link = false;
+    OpenFolder entry;
+    if (!entry_is_sound(walk, path, shown, &is_folder, &link, &entry.real)) continue;
+    std::size_t below = relative == 0 ? name.size() : relative + 1 + name.size();
+    bool entry_fits = fits && fits_budget(walk, shown, below, is_folder);
+    if (link) entry.via = shown;
+    if (is_folder) audit_folder(walk, path, entry, below, entry_fits);
     else ++walk.files;
   }
-  walk.open_folders.pop_back();
+  walk.open.pop_back();
 }
 
 }  // namespace
 
-std::string folded(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
 std::size_t audit_tree(const char* root, const AuditRules& rules, std::vector<Finding>* findings) {
   Walk walk{rules, findings, {}, 0};
-  audit_folder(walk, root, resolved_path(root));
+  audit_folder(walk, root, OpenFolder{resolved_path(root), std::string()}, 0, true);
   return walk.files;
-}
-
-std::string resolved_path(const char* engine_path) {
-  std::string native = shown_path(engine_path);
-#ifdef _WIN32
-  char* full = _fullpath(nullptr, native.c_str(), 0);
-  if (full == nullptr) return native;
-  std::string out = folded(full);
-  std::free(full);
-  while (out.size() > 3 && out.back() == '\\') out.pop_back();
-  return out;
-#else
-  if (native.empty() || native[0] != '/') {
-    char* here = getcwd(nullptr, 0);
-    native = std::string(here != nullptr ? here : ".") + "/" + native;
-    std::free(here);
-  }
-  // The part that exists, as the system resolves it; the rest as written.
-  std::vector<std::string> rest;
-  std::string head = native, real;
-  for (;;) {
-    real = real_of(head);
-    if (!real.empty() || head.empty()) break;
-    std::size_t slash = head.find_last_of('/');
-    if (slash == std::string::npos) break;
-    rest.push_back(head.substr(slash + 1));
-    head = head.substr(0, slash);
-    if (head.empty()) head = "/";
-    if (head == "/" && real_of(head).empty()) break;
-  }
-  if (real.empty()) real = "/";
-  for (auto part = rest.rbegin(); part != rest.rend(); ++part) {
-    if (part->empty() || *part == ".") continue;
-    if (*part == "..") {
-      std::size_t slash = real.find_last_of('/');
-      real = slash == 0 ? "/" : real.substr(0, slash);
-    } else {
-      real += (real == "/" ? "" : "/") + *part;
-    }
-  }
-  return real;
-#endif
-}
-
-bool paths_overlap(const std::string& a, const std::string& b) {
-  auto under = [](const std::string& inner, const std::string& outer) {
-    std::string prefix = outer.back() == kSeparator ? outer : outer + kSeparator;
-    return inner.compare(0, prefix.size(), prefix) == 0;
-  };
-  return a == b || under(a, b) || under(b, a);
 }

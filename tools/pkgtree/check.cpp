@@ -1,5 +1,6 @@
 // check: the package folder as the installer will see it. env and inf are
 // read by the installer's own readers, for the folder a user would choose.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -156,31 +157,68 @@ void check_inf(Checker& c, const char* folder) {
   std::printf("Program Manager text:\n  %s\n", text);
 }
 
-// The longest path the walk will build under `folder`, and whether it fits.
+// Every budget of Windows' the installer meets, as figures. The user
+// unpacks the package in some folder and the installer reads
+// FOLDER_OF_THE_PACKAGE\source\... (searching each folder as "...\*"); it
+// makes the installation folder and each folder below it with
+// CreateDirectoryA, which takes 247 characters, and writes each file,
+// which takes 259. The first entry that does not fit FOLDER is named.
 void check_paths(Checker& c, const TreeListing& listing, const std::string& folder) {
-  const std::size_t limit = kPathBufferSize - 1;
+  const long source = static_cast<long>(std::strlen("\\source\\")), search = 2;  // "\*"
+  const long file_limit = static_cast<long>(kLongestFile), folder_limit = static_cast<long>(kLongestFolder);
+  long longest_file = -1, longest_folder = -1;
   const std::string* longest = nullptr;
-  const std::string* first_over = nullptr;
+  for (const std::string& f : listing.files) longest_file = std::max(longest_file, static_cast<long>(f.size()));
+  for (const std::string& f : listing.folders) longest_folder = std::max(longest_folder, static_cast<long>(f.size()));
   for (const std::vector<std::string>* entries : {&listing.files, &listing.folders})
-    for (const std::string& entry : *entries) {
+    for (const std::string& entry : *entries)
       if (longest == nullptr || entry.size() > longest->size()) longest = &entry;
-      if (first_over == nullptr && folder.size() + 1 + entry.size() > limit) first_over = &entry;
-    }
   if (longest == nullptr) return;
+
+  long unpack = file_limit - (source - 1) - search;  // the search of source itself
+  if (longest_file >= 0) unpack = std::min(unpack, file_limit - source - longest_file);
+  if (longest_folder >= 0) unpack = std::min(unpack, file_limit - source - longest_folder - search);
+  long install = folder_limit;
+  if (longest_file >= 0) install = std::min(install, file_limit - 1 - longest_file);
+  if (longest_folder >= 0) install = std::min(install, folder_limit - 1 - longest_folder);
+
+  std::printf("  longest path in the package: %zu characters, %s\n", longest->size(), longest->c_str());
+  std::printf("  unpack it in a folder of at most %ld characters: that folder, \\source\\ and the longest path "
+              "must fit Windows' %ld\n", unpack, file_limit);
+  std::printf("  install it into a FOLDER of at most %ld characters: Windows holds a folder to %ld, a file to %ld\n",
+              install, folder_limit, file_limit);
   std::printf("  longest installed path: %zu characters, %s\\%s\n", folder.size() + 1 + longest->size(),
               folder.c_str(), longest->c_str());
-  if (longest->size() + 2 > limit) std::printf("  no folder is short enough for %s\n", longest->c_str());
-  else std::printf("  it fits a folder of up to %zu characters\n", limit - 1 - longest->size());
-  if (first_over != nullptr)
-    c.problem(folder, "too long for " + *first_over + ": installed there it would have " +
-                          std::to_string(folder.size() + 1 + first_over->size()) +
-                          " characters, over the installer's " + std::to_string(limit) +
-                          " (\"Path too long to install\")");
+  if (unpack < 3)
+    c.problem(c.shown("source"), "no folder is short enough to unpack the package in: \\source\\ and its longest "
+                                 "path leave " + std::to_string(unpack) + " of Windows' " + std::to_string(file_limit) +
+                                 " characters");
+  else if (unpack < 100)
+    c.warning(c.shown("source"), "unpacked in a folder of over " + std::to_string(unpack) +
+                                     " characters, the package cannot be installed: a Downloads folder under a "
+                                     "user's profile takes some 40 to 60");
+
+  const long length = static_cast<long>(folder.size());
+  if (length > folder_limit) {
+    c.problem(folder, "a FOLDER of " + std::to_string(length) + " characters, over the " +
+                          std::to_string(folder_limit) + " Windows allows a folder: the installer cannot make it");
+    return;
+  }
+  for (const TreeListing::Step& step : listing.order) {
+    const std::string& entry = (step.folder ? listing.folders : listing.files)[step.index];
+    long installed = length + 1 + static_cast<long>(entry.size()), limit = step.folder ? folder_limit : file_limit;
+    if (installed <= limit) continue;
+    c.problem(folder, "too long for " + entry + ": installed there it would have " + std::to_string(installed) +
+                          " characters, over the " + std::to_string(limit) + " Windows allows " +
+                          (step.folder ? "a folder (\"Error: Cannot create subdirectory to install.\")"
+                                       : "a file (\"Path too long to install\")"));
+    return;
+  }
 }
 
 }  // namespace
 
-int run_check(const char* package_dir, const char* given_folder) {
+int run_check(const char* package_dir, const char* given_folder, bool any_setup) {
   guard_standard_streams();
   if (!operand_given("PACKAGE_DIR", package_dir) || !operand_given("FOLDER", given_folder)) return 2;
   Checker c;
@@ -207,8 +245,11 @@ int run_check(const char* package_dir, const char* given_folder) {
     check_paths(c, listing, folder);
   }
   Entry setup = look_up(c.path("setup.exe").c_str());
+  std::string kind = setup.exists && !setup.folder ? not_a_32bit_windows_program(c.shown("setup.exe")) : std::string();
   if (!setup.exists || setup.folder) c.problem(c.shown("setup.exe"), "missing: the user has nothing to start");
-  else std::printf("  setup.exe: %.1f KiB\n", static_cast<double>(setup.size) / 1024.0);
+  else if (kind.empty()) std::printf("  setup.exe: %.1f KiB, a 32-bit Windows program\n", static_cast<double>(setup.size) / 1024.0);
+  else if (any_setup) c.warning(c.shown("setup.exe"), kind + ", taken as --any-setup asks: a package to test, not to ship");
+  else c.problem(c.shown("setup.exe"), kind + ": the user's 32-bit Windows cannot start it");
   check_env(c, folder);
   check_inf(c, folder);
   if (c.problems == 0) std::printf("check: all well\n");

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/platform.h"
 #include "pkgtree.h"
 
 namespace {
@@ -14,17 +15,70 @@ const char kUsage[] =
     "usage: pkgtree [-v] [-q] [-j N] compress|expand|copy SOURCE DESTINATION\n"
     "       pkgtree [-q] [-j N] verify PACKAGE_SOURCE [PLAIN_TREE]\n"
     "       pkgtree check PACKAGE_DIR [FOLDER]\n"
-    "       pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] [--uninstaller]\n"
-    "                                PLAIN ENV INF OUT\n"
-    "       pkgtree --help | --version\n";
+    "       pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] [--any-setup]\n"
+    "                                [--uninstaller] PLAIN ENV INF OUT\n"
+    "       pkgtree -h | --help | --version\n";
 
-const char kDefaultFolder[] = "c:\\program files\\gcc";
+// One screen: what a maker needs without the manual page, which Windows
+// users do not have.
+const char kHelp[] =
+    "\n"
+    "Makes and checks packages for the GCC setup program for Windows. A package is a\n"
+    "folder holding setup.exe, source (the tree to install, each file one bzip2 stream),\n"
+    "env and inf; the user starts setup.exe in it.\n"
+    "\n"
+    "Verbs:\n"
+    "  package PLAIN ENV INF OUT   all of it: compress PLAIN into OUT/source, setup.exe, ENV\n"
+    "        and INF beside it, verify, check; made beside OUT, moved in when all passed\n"
+    "    --setup FILE    the setup.exe to ship (default: the one installed with pkgtree)\n"
+    "    --folder FOLDER the installation folder to hold paths to and check for\n"
+    "    --any-setup     take a setup.exe that is no 32-bit Windows program (tests only)\n"
+    "    --uninstaller   add uninstall.exe from beside setup.exe, its list of what the\n"
+    "                    package installs, and the inf item \"Uninstall GROUP\"\n"
+    "  compress PLAIN PACKAGE/source  each file one bzip2 stream; refuses names Windows\n"
+    "        breaks and paths too long to install under c:\\program files\\gcc\n"
+    "  expand PACKAGE/source DEST     what the installer does\n"
+    "  copy SOURCE DEST               a plain copy keeping attributes and times\n"
+    "  verify PACKAGE/source [PLAIN]  every file one whole bzip2 stream; with PLAIN, the\n"
+    "        same folders, files and bytes\n"
+    "  check PACKAGE [FOLDER]         what the installer does with env and inf for FOLDER\n"
+    "        (default c:\\program files\\gcc), setup.exe, and every path budget: the\n"
+    "        longest folder to unpack the package in, the longest FOLDER\n"
+    "\n"
+    "Options, before the verb:\n"
+    "  -v          print each destination path\n"
+    "  -q          no progress line on the terminal\n"
+    "  -j N        threads that write files, 1 to 1024 (default: every core)\n"
+    "  --          ends the options\n"
+    "  -h, --help  this text      --version  the version\n"
+    "\n"
+    "ENV: blocks of a variable, its type and its value, each closed by \"::\";\n"
+    "a line starting with \"#\" is a comment:\n"
+    "    PATH            the variable\n"
+    "    REG_EXPAND_SZ   its type, or REG_SZ\n"
+    "    \\bin;\\lib       folders below the installation folder, \";\"-separated\n"
+    "    ::\n"
+    "INF: the program group, \"::\", one item a line, \"::\", the group to show:\n"
+    "    GCC\n"
+    "    ::\n"
+    "    $\\bin\\gcc.exe,GCC Compiler   \"$\" stands for the installation folder\n"
+    "    ::\n"
+    "    GCC\n"
+    "\n"
+    "Exit status: 0 all well; 1 a failure, a refusal or a problem found; 2 bad\n"
+    "arguments; 130, 143 or 129 when stopped by SIGINT, SIGTERM or SIGHUP (the files\n"
+    "under way are removed).\n"
+    "\n"
+    "More in man pkgtree (on Windows, in README.txt beside pkgtree.exe).\n";
 
-// What is wrong, then the usage; status 2.
-int usage(const std::string& what) {
-  std::fprintf(stderr, "pkgtree: %s\n%s", what.c_str(), kUsage);
+}  // namespace
+
+int usage_error(const std::string& why) {
+  std::fprintf(stderr, "pkgtree: %s\n%s", why.c_str(), kUsage);
   return 2;
 }
+
+namespace {
 
 bool parse_jobs(const char* text, unsigned* jobs) {
   char* end = nullptr;
@@ -53,7 +107,7 @@ bool operands_fit(const char* verb, int count, char** operand, int least, int mo
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return std::fputs(kUsage, stdout) < 0;
+  restrict_library_search();
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return std::puts("pkgtree " SETUP_VERSION) < 0;
   Options options;
   unsigned cores = std::thread::hardware_concurrency();
@@ -64,40 +118,45 @@ int main(int argc, char** argv) {
     const char* option = argv[i];
     if (std::strcmp(option, "--") == 0) {
       ended = true;
+    } else if (std::strcmp(option, "-h") == 0 || std::strcmp(option, "--help") == 0) {
+      return std::fputs(kUsage, stdout) < 0 || std::fputs(kHelp, stdout) < 0 || std::fflush(stdout) != 0;
     } else if (std::strcmp(option, "-v") == 0) {
       options.verbose = true;
     } else if (std::strcmp(option, "-q") == 0) {
       options.quiet = true;
     } else if (std::strcmp(option, "-j") == 0) {
-      if (i + 1 >= argc) return usage("-j needs a number of jobs");
-      if (!parse_jobs(argv[++i], &options.jobs)) return usage("-j takes a number of jobs from 1 to 1024, not " + quoted(argv[i]));
+      if (i + 1 >= argc) return usage_error("-j needs a number of jobs");
+      if (!parse_jobs(argv[++i], &options.jobs)) return usage_error("-j takes a number of jobs from 1 to 1024, not " + quoted(argv[i]));
     } else if (std::strncmp(option, "-j", 2) == 0) {
-      if (!parse_jobs(option + 2, &options.jobs)) return usage("-j takes a number of jobs from 1 to 1024, not " + quoted(option + 2));
+      if (!parse_jobs(option + 2, &options.jobs)) return usage_error("-j takes a number of jobs from 1 to 1024, not " + quoted(option + 2));
     } else {
-      return usage("unknown option " + quoted(option));
+      return usage_error("unknown option " + quoted(option));
     }
   }
-  if (i >= argc) return usage("no verb given");
+  if (i >= argc) return usage_error("no verb given");
   const char* verb = argv[i];
   int operands = argc - i - 1;
   char** operand = argv + i + 1;
   std::string why;
   bool read_only = std::strcmp(verb, "verify") == 0 || std::strcmp(verb, "check") == 0;
-  if (read_only && options.verbose) return usage(std::string("-v does not apply to ") + verb);
+  if (read_only && options.verbose) return usage_error(std::string("-v does not apply to ") + verb);
   if (std::strcmp(verb, "verify") == 0) {
-    if (!operands_fit(verb, operands, operand, 1, 2, ended, &why)) return usage(why);
+    if (!operands_fit(verb, operands, operand, 1, 2, ended, &why)) return usage_error(why);
     return run_verify(operand[0], operands == 2 ? operand[1] : nullptr, options);
   }
   if (std::strcmp(verb, "check") == 0) {
-    if (!operands_fit(verb, operands, operand, 1, 2, ended, &why)) return usage(why);
-    return run_check(operand[0], operands == 2 ? operand[1] : kDefaultFolder);
+    if (!operands_fit(verb, operands, operand, 1, 2, ended, &why)) return usage_error(why);
+    return run_check(operand[0], operands == 2 ? operand[1] : kDefaultFolder, false);
   }
-  if (std::strcmp(verb, "package") == 0) return run_package(operands, operand, options, kDefaultFolder);
+  if (std::strcmp(verb, "package") == 0) return run_package(operands, operand, options);
+#ifdef _WIN32
+  if (std::strcmp(verb, kStepsVerb) == 0) return run_package_steps(operands, operand, options);
+#endif
   CopyMode mode;
   if (std::strcmp(verb, "compress") == 0) mode = CopyMode::Compress;
   else if (std::strcmp(verb, "expand") == 0) mode = CopyMode::Expand;
   else if (std::strcmp(verb, "copy") == 0) mode = CopyMode::Copy;
-  else return usage("unknown verb " + quoted(verb));
-  if (!operands_fit(verb, operands, operand, 2, 2, ended, &why)) return usage(why);
+  else return usage_error("unknown verb " + quoted(verb));
+  if (!operands_fit(verb, operands, operand, 2, 2, ended, &why)) return usage_error(why);
   return run_tree(mode, operand[0], operand[1], options);
 }

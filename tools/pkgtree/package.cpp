@@ -4,7 +4,6 @@
 // when every step has passed, so a failed or interrupted run leaves OUT as it
 // was, and the maker's own files (the tree, env, inf, an earlier package) are
 // never the ones replaced.
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +17,10 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#else
+#include <atomic>
+
+#include "platform/win32/pkgtree_win32.h"
 #endif
 
 #include "platform/platform.h"
@@ -28,8 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kPackageUsage[] =
-    "usage: pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] [--uninstaller] PLAIN ENV INF OUT\n";
 // The only names of OUT a run replaces.
 const char* const kNames[] = {"source", "setup.exe", "env", "inf"};
 
@@ -53,33 +54,69 @@ bool write_whole(const fs::path& path, const std::string& bytes) {
   return !out.fail();
 }
 
-// Absolute, links resolved as far as the path exists, without a trailing
-// separator: the form in which two paths are compared.
-fs::path resolved(const std::string& text) {
-  std::error_code ec;
-  fs::path path = fs::weakly_canonical(fs::absolute(text, ec), ec).lexically_normal();
-  if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
-  return path;
-}
+// package's own options, after the verb. A new option is one row below.
+struct Arguments {
+  std::string setup, folder = kDefaultFolder;
+  bool any_setup = false, uninstaller = false;
+  const char* plain = nullptr;
+  const char* env = nullptr;
+  const char* inf = nullptr;
+  const char* out = nullptr;
+};
 
-bool same_name(const fs::path& a, const fs::path& b) {
-#ifdef _WIN32
-  std::string x = a.string(), y = b.string();
-  if (x.size() != y.size()) return false;
-  for (std::size_t i = 0; i < x.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(x[i])) != std::tolower(static_cast<unsigned char>(y[i]))) return false;
-  return true;
-#else
-  return a == b;
-#endif
-}
+struct ValueOption {
+  const char* name;
+  const char* value;  // what it names, for the message when it is missing
+  std::string Arguments::*field;
+};
+const ValueOption kValueOptions[] = {
+    {"--setup", "FILE", &Arguments::setup},
+    {"--folder", "FOLDER", &Arguments::folder},
+};
+struct FlagOption {
+  const char* name;
+  bool Arguments::*field;
+};
+const FlagOption kFlagOptions[] = {
+    {"--any-setup", &Arguments::any_setup},
+    {"--uninstaller", &Arguments::uninstaller},
+};
 
-// `inner` is `outer` or lies below it.
-bool within(const fs::path& inner, const fs::path& outer) {
-  auto i = inner.begin();
-  for (auto o = outer.begin(); o != outer.end(); ++o, ++i)
-    if (i == inner.end() || !same_name(*i, *o)) return false;
-  return true;
+// Empty when the arguments are taken, else what is wrong with them.
+std::string parse(int count, char** args, Arguments* a) {
+  int i = 0;
+  bool ended = false;
+  while (i < count && args[i][0] == '-' && !ended) {
+    std::string option = args[i];
+    ++i;
+    if (option == "--") {
+      ended = true;
+      continue;
+    }
+    bool known = false;
+    for (const ValueOption& o : kValueOptions)
+      if (option == o.name) {
+        if (i >= count || args[i][0] == '\0') return option + " needs a " + o.value;
+        a->*o.field = args[i++];
+        known = true;
+      }
+    for (const FlagOption& o : kFlagOptions)
+      if (option == o.name) a->*o.field = known = true;
+    if (known) continue;
+    if (option == "-v" || option == "-q" || option.compare(0, 2, "-j") == 0)
+      return "options stand before the verb: \"" + option + "\"";
+    return "unknown option of package \"" + option + "\"";
+  }
+  if (count - i != 4) {
+    for (int k = i; k < count && !ended; ++k)
+      if (args[k][0] == '-') return "package's options stand before its operands: \"" + std::string(args[k]) + "\"";
+    return "package takes 4 operands, PLAIN ENV INF OUT, not " + std::to_string(count - i);
+  }
+  a->plain = args[i];
+  a->env = args[i + 1];
+  a->inf = args[i + 2];
+  a->out = args[i + 3];
+  return std::string();
 }
 
 // setup.exe of the data folder pkgtree was installed with: beside
@@ -96,8 +133,9 @@ fs::path installed_setup() {
 
 struct Steps {
   std::string plain, source, stage, folder;
+  bool any_setup = false;  // a setup.exe 32-bit Windows cannot start is only a warning
+  bool uninstaller = false;  // --uninstaller: its files wait in the staging folder
   Options options;
-  const UninstallerPart* uninstaller = nullptr;  // with --uninstaller
 };
 
 // The package's own steps, each stopping the run at its first problem.
@@ -111,11 +149,10 @@ int run_steps(const Steps& s) {
               s.plain.c_str());
   std::fflush(stdout);
   if ((status = run_verify(s.source.c_str(), s.plain.c_str(), s.options)) != 0) return status;
-  if (s.uninstaller != nullptr && (status = add_uninstaller(*s.uninstaller, s.plain, s.stage, s.options)) != 0)
-    return status;
+  if (s.uninstaller && (status = add_uninstaller(s.plain, s.stage, s.options)) != 0) return status;
   std::printf("== check %s\n", s.stage.c_str());
   std::fflush(stdout);
-  return run_check(s.stage.c_str(), s.folder.c_str());
+  return run_check(s.stage.c_str(), s.folder.c_str(), s.any_setup);
 }
 
 #ifndef _WIN32
@@ -160,15 +197,64 @@ int in_child(const Steps& steps) {
   return code == 0 && g_signal != 0 ? 128 + g_signal : code;
 }
 #else
-int in_child(const Steps& steps) { return run_steps(steps); }
+std::atomic<bool> g_interrupted{false};
+
+void on_interrupt(bool) { g_interrupted.store(true); }
+
+// The steps run in this program started again with the hidden verb: whatever
+// ends that process (a failure, which ends it at once, Ctrl-C, a crash),
+// this one is left to remove the staging folder. Ctrl-C and Ctrl-Break reach
+// both through the console: the child removes its files under way, this one
+// waits for it and counts the stop as 130. The handler stays to the end, so
+// that a late Ctrl-C cannot cut the move into place short.
+int in_child(const Steps& steps) {
+  catch_console_interrupts(on_interrupt);
+  std::vector<std::string> arguments;
+  if (steps.options.verbose) arguments.push_back("-v");
+  if (steps.options.quiet) arguments.push_back("-q");
+  arguments.insert(arguments.end(), {"-j", std::to_string(steps.options.jobs), kStepsVerb, steps.plain, steps.source,
+                                     steps.stage, steps.folder, steps.any_setup ? "1" : "0",
+                                     steps.uninstaller ? "1" : "0"});
+  if (g_interrupted.load()) return 130;
+  unsigned long code = 1;
+  std::string why;
+  if (!run_own_program(arguments, &code, &why)) return problem("cannot start the steps: " + why);
+  if (code == kEndedByConsoleInterrupt) return 130;
+  if (code > 255) {
+    char text[64];
+    std::snprintf(text, sizeof text, "the steps ended abnormally (code 0x%08lX)", code);
+    return problem(text);
+  }
+  return code == 0 && g_interrupted.load() ? 130 : static_cast<int>(code);
+}
+
+// What Windows says for a failed rename, as an error code's message.
+class WindowsErrors : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "windows"; }
+  std::string message(int code) const override { return error_text(static_cast<unsigned long>(code)); }
+};
 #endif
+
+// A rename of the package's own names. On Windows a virus scanner may hold a
+// new file for a moment: that refusal is tried again for a few seconds.
+void rename_entry(const fs::path& from, const fs::path& to, std::error_code& ec) {
+#ifdef _WIN32
+  static WindowsErrors windows_errors;
+  unsigned long error = 0;
+  if (rename_path(from.c_str(), to.c_str(), &error)) ec.clear();
+  else ec.assign(static_cast<int>(error), windows_errors);
+#else
+  fs::rename(from, to, ec);
+#endif
+}
 
 // OUT's four names replaced by the staging folder's; on any failure the
 // ones already moved go back, so OUT is either the old package or the new.
 bool move_into_place(const fs::path& stage, const fs::path& out, std::string* why) {
   std::error_code ec;
   if (!fs::exists(out, ec)) {
-    fs::rename(stage, out, ec);
+    rename_entry(stage, out, ec);
     if (ec) *why = ec.message();
     return !ec;
   }
@@ -177,57 +263,65 @@ bool move_into_place(const fs::path& stage, const fs::path& out, std::string* wh
   int moved_old[4] = {}, moved_new[4] = {};
   for (int i = 0; i < 4 && !ec; ++i) {
     if (fs::symlink_status(out / kNames[i], ec).type() != fs::file_type::not_found) {
-      fs::rename(out / kNames[i], old / kNames[i], ec);
+      rename_entry(out / kNames[i], old / kNames[i], ec);
       if (ec) break;
       moved_old[i] = 1;
     }
     ec.clear();
-    fs::rename(stage / kNames[i], out / kNames[i], ec);
+    rename_entry(stage / kNames[i], out / kNames[i], ec);
     if (!ec) moved_new[i] = 1;
   }
   if (!ec) return true;
   *why = ec.message();
   for (int i = 3; i >= 0; --i) {
     std::error_code back;
-    if (moved_new[i]) fs::rename(out / kNames[i], stage / kNames[i], back);
-    if (moved_old[i]) fs::rename(old / kNames[i], out / kNames[i], back);
+    if (moved_new[i]) rename_entry(out / kNames[i], stage / kNames[i], back);
+    if (moved_old[i]) rename_entry(old / kNames[i], out / kNames[i], back);
   }
   return false;
 }
 
 }  // namespace
 
-int run_package(int count, char** args, const Options& options, const char* default_folder) {
-  Steps steps;
-  steps.options = options;
-  steps.folder = default_folder;
-  std::string setup_option;
-  bool with_uninstaller = false;
-  int i = 0;
-  for (; i < count && std::strncmp(args[i], "--", 2) == 0; ++i) {
-    if (std::strcmp(args[i], "--") == 0) {
-      ++i;
-      break;
-    }
-    if (std::strcmp(args[i], "--uninstaller") == 0) {
-      with_uninstaller = true;
-      continue;
-    }
-    bool setup = std::strcmp(args[i], "--setup") == 0, folder = std::strcmp(args[i], "--folder") == 0;
-    if ((!setup && !folder) || i + 1 >= count || args[i + 1][0] == '\0') {
-      std::fputs(kPackageUsage, stderr);
-      return 2;
-    }
-    (setup ? setup_option : steps.folder) = args[++i];
-  }
-  if (count - i != 4) {
-    std::fputs(kPackageUsage, stderr);
+#ifdef _WIN32
+int run_package_steps(int count, char** args, const Options& options) {
+  if (count != 6) {
+    std::fprintf(stderr, "pkgtree: %s takes 6 operands, not %d\n", kStepsVerb, count);
     return 2;
   }
-  const char* plain = args[i];
-  const char* env = args[i + 1];
-  const char* inf = args[i + 2];
-  const char* out_arg = args[i + 3];
+  Steps steps;
+  steps.plain = args[0];
+  steps.source = args[1];
+  steps.stage = args[2];
+  steps.folder = args[3];
+  steps.any_setup = std::strcmp(args[4], "1") == 0;
+  steps.uninstaller = std::strcmp(args[5], "1") == 0;
+  steps.options = options;
+  steps.options.install_folder = steps.folder;
+  int status = run_steps(steps);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  return status;
+}
+#endif
+
+int run_package(int count, char** args, const Options& options) {
+  Arguments a;
+  std::string why = parse(count, args, &a);
+  if (!why.empty()) return usage_error(why);
+  if (!operand_given("PLAIN", a.plain) || !operand_given("OUT", a.out)) return 2;
+  if (*a.env == '\0' || *a.inf == '\0') {
+    std::fprintf(stderr, "pkgtree: the %s is empty: it names no file\n", *a.env == '\0' ? "ENV" : "INF");
+    return 2;
+  }
+  Steps steps;
+  steps.options = options;
+  steps.options.install_folder = steps.folder = a.folder;
+  steps.any_setup = a.any_setup;
+  const char* plain = a.plain;
+  const char* env = a.env;
+  const char* inf = a.inf;
+  const char* out_arg = a.out;
   engine_ports() = platform_engine_ports();
 
   // Everything is checked and read before anything is made.
@@ -236,25 +330,34 @@ int run_package(int count, char** args, const Options& options, const char* defa
   TreeListing listing;
   if (!list_tree(plain, &listing, false)) return problem(std::string("PLAIN ") + plain + ": cannot be listed");
   if (listing.files.empty()) return problem(std::string("PLAIN ") + plain + " holds no file: the package would install nothing");
-  fs::path plain_path = resolved(plain), out = resolved(out_arg);
-  if (!out.has_relative_path()) return problem(std::string("OUT ") + out_arg + ": a root cannot be the package folder");
-  if (within(plain_path, out))
+  std::string plain_real = resolved_path(plain), out_real = resolved_path(out_arg);
+  if (names_root(out_real)) return problem(std::string("OUT ") + out_arg + ": a root cannot be the package folder");
+  if (lies_within(plain_real, out_real))
     return problem(std::string("PLAIN ") + plain + " lies inside OUT " + out_arg + ": making the package would replace it");
-  if (within(out, plain_path))
+  if (lies_within(out_real, plain_real))
     return problem(std::string("OUT ") + out_arg + " lies inside PLAIN " + plain + ": the package would be part of its own tree");
+  fs::path out = out_real;
   if (fs::exists(out, ec) && !fs::is_directory(out, ec)) return problem(std::string("OUT ") + out_arg + ": not a folder");
+  // What compress would refuse (names, links, paths too long for FOLDER),
+  // found before there is a staging folder to remove.
+  std::size_t files = 0;
+  if (!sound_tree(CopyMode::Compress, plain, out_arg, steps.options, &files)) return 1;
   std::string env_bytes, inf_bytes, setup_bytes;
   if (!read_whole(env, &env_bytes)) return problem(std::string("ENV ") + env + ": not a file that can be read");
   if (!read_whole(inf, &inf_bytes)) return problem(std::string("INF ") + inf + ": not a file that can be read");
-  fs::path setup = setup_option.empty() ? installed_setup() : fs::path(setup_option);
+  fs::path setup = a.setup.empty() ? installed_setup() : fs::path(a.setup);
   if (!read_whole(setup, &setup_bytes))
-    return problem("no setup.exe: looked for " + setup.string() + (setup_option.empty() ? " (give one with --setup FILE)" : ""));
+    return problem("no setup.exe: looked for " + setup.string() + (a.setup.empty() ? " (give one with --setup FILE)" : ""));
+  std::string kind = not_a_32bit_windows_program(setup.string());
+  if (!kind.empty() && !a.any_setup)
+    return problem("setup.exe " + setup.string() + ": " + kind + "; the package needs a 32-bit Windows program");
+  if (!kind.empty())
+    std::fprintf(stderr, "pkgtree: warning: setup.exe %s: %s, taken as --any-setup asks: a package to test, not to ship\n",
+                 setup.string().c_str(), kind.c_str());
   UninstallerPart uninstaller;
-  std::string why;
-  if (with_uninstaller) {
-    if (!prepare_uninstaller(setup, env_bytes, inf_bytes, &uninstaller, &why)) return problem(why);
-    steps.uninstaller = &uninstaller;
-  }
+  if (a.uninstaller && !prepare_uninstaller(setup, env_bytes, inf_bytes, a.any_setup, &uninstaller, &why))
+    return problem(why);
+  steps.uninstaller = a.uninstaller;
 
   fs::path parent = out.parent_path();
   fs::create_directories(parent, ec);
@@ -272,11 +375,14 @@ int run_package(int count, char** args, const Options& options, const char* defa
 
   int status = 0;
   if (!write_whole(stage / "setup.exe", setup_bytes) || !write_whole(stage / "env", env_bytes) ||
-      !write_whole(stage / "inf", with_uninstaller ? uninstaller.inf : inf_bytes)) {
+      !write_whole(stage / "inf", a.uninstaller ? uninstaller.inf : inf_bytes)) {
     status = problem(stage.string() + ": cannot write setup.exe, env and inf into it");
+  } else if (a.uninstaller && !stage_uninstaller(stage, uninstaller)) {
+    status = problem(stage.string() + ": cannot write uninstall.exe into it");
   } else {
     status = in_child(steps);
   }
+  why.clear();
   if (status == 0 && !move_into_place(stage, out, &why))
     status = problem("cannot move the package into " + out.string() + ": " + why);
   fs::remove_all(stage, ec);

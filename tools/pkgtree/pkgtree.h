@@ -2,6 +2,7 @@
 // helpers they share.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -9,20 +10,37 @@
 
 #include "common/install_state.h"
 
+// The longest paths Windows takes: a file's 259 characters, a folder's 247
+// (CreateDirectoryA keeps room for an 8.3 name below it).
+constexpr std::size_t kLongestFile = kPathBufferSize - 1, kLongestFolder = kPathBufferSize - 13;
+// Where a user installs unless they choose otherwise.
+constexpr char kDefaultFolder[] = "c:\\program files\\gcc";
+
 struct Options {
   bool verbose = false;  // -v: each destination path on standard output
   bool quiet = false;    // -q: no progress line
   unsigned jobs = 1;     // -j: threads that write files
+  // compress: every path below the package root must fit under this folder.
+  std::string install_folder = kDefaultFolder;
 };
 
 // compress, expand or copy SOURCE into DESTINATION: 0; 1 after a failure
 // or a refusal (nothing is made for a refusal); 2 for an empty operand;
-// 130 or 143 after SIGINT or SIGTERM, once the files under way are removed.
+// 130, 143 or 129 after SIGINT, SIGTERM or SIGHUP, once the files under way
+// are removed.
 int run_tree(CopyMode mode, const char* source, const char* destination, const Options& options);
+// What compress, expand or copy refuse before they make anything, each
+// finding on its own line on standard error: the operands, then the tree's
+// entries, and for compress every path too long to install under the
+// options' folder. True when the run may go on; `files` is the count.
+bool sound_tree(CopyMode mode, const char* source, const char* destination, const Options& options,
+                std::size_t* files);
 // Every package file one whole bzip2 stream, and with `plain` the same tree.
 int run_verify(const char* package, const char* plain, const Options& options);
 // What the installer would do with the package's env and inf for `folder`.
-int run_check(const char* package_dir, const char* folder);
+// A setup.exe that 32-bit Windows cannot start is a problem, or with
+// `any_setup` a warning.
+int run_check(const char* package_dir, const char* folder, bool any_setup);
 // All three: 1 when all was well but the report could not be written.
 
 // Something in a tree that harms the run or the package: with its path as
@@ -35,16 +53,27 @@ struct Finding {
 struct AuditRules {
   bool windows_names = false;  // case twins, endings Windows drops, refused names
   std::string keep_out;        // resolved destination: a followed link must not reach it
+  // When set: every path below the root must still fit, as a file or a
+  // folder, when the tree is installed under this folder.
+  std::string install_folder;
 };
 // Looks at every entry of the tree the engine's walk would take, and
 // returns the number of files. Natively a link to a file counts as the
-// file; a link to a folder is followed unless it leads back up or into
-// keep_out; a link that leads nowhere, a FIFO, socket or device is a finding.
+// file; a link to a folder is followed unless it leads into a folder the
+// walk is in (or one above it) or into keep_out; a link that cannot be
+// followed (with the reason), a FIFO, socket or device is a finding.
 std::size_t audit_tree(const char* root, const AuditRules& rules, std::vector<Finding>* findings);
-// The folder as the system resolves it (links, "." and ".."), also when it
-// does not exist yet; and whether one of two such paths holds the other.
+// "The same folder", one meaning for every verb: a path as the system
+// resolves it (the current folder, links, "." and ".."), also when its end
+// does not exist yet, in the platform's own form; names compared as the
+// platform compares them (on Windows ASCII letters in either case).
 std::string resolved_path(const char* engine_path);
+bool same_name(const std::string& a, const std::string& b);
+// Of two resolved paths: `inner` is `outer` or lies below it; one of the
+// two holds the other; the path names a root ("/", "C:").
+bool lies_within(const std::string& inner, const std::string& outer);
 bool paths_overlap(const std::string& a, const std::string& b);
+bool names_root(const std::string& resolved);
 // ASCII letters in lower case: names as Windows compares them.
 std::string folded(std::string text);
 
@@ -58,28 +87,41 @@ void guard_standard_streams();
 // The signal that stopped run_tree (SIGINT, SIGTERM), 0 while none did.
 int run_interrupted();
 
-// package [--setup FILE] [--folder F] [--uninstaller] PLAIN ENV INF OUT: the four steps into
-// a staging folder, moved into OUT when all passed; 0, 1, 2 (usage) or 128+N.
-int run_package(int count, char** args, const Options& options, const char* default_folder);
+// package [OPTIONS] PLAIN ENV INF OUT: the steps into a staging folder,
+// moved into OUT when all passed; 0, 1, 2 (usage) or 128+N.
+int run_package(int count, char** args, const Options& options);
 
-// package --uninstaller: what it adds, read and composed before anything
-// is made.
+// What is wrong with the command line, then the usage, on standard error;
+// returns 2.
+int usage_error(const std::string& why);
+
+// Why the file at `native_path` is not a program 32-bit Windows starts (a
+// PE image for the i386 machine, 0x14c, that is not a DLL); empty when it is.
+std::string not_a_32bit_windows_program(const std::string& native_path);
+#ifdef _WIN32
+// On Windows `package` runs its steps in this program started again with a
+// verb the usage does not name: PLAIN SOURCE STAGE FOLDER ANY_SETUP UNINSTALLER.
+constexpr char kStepsVerb[] = "package-steps";
+int run_package_steps(int count, char** args, const Options& options);
+#endif
+
+// package --uninstaller, before anything is made: uninstall.exe from beside
+// `setup` and the package's inf with the item that starts it. False, with
+// the reason, when there is no uninstall.exe (or, unless `any_program`, it
+// is no 32-bit Windows program), env is one the installer would not take, or
+// inf makes no group or one whose name makes the item longer than an inf line.
 struct UninstallerPart {
-  std::string program;            // uninstall.exe, from beside setup.exe
-  std::string env, original_inf;  // the maker's, for the list
-  std::string inf;                // the package's inf, with the item
-  std::string group;              // the group the item goes into
+  std::string program, inf, group;
 };
-// False, with the reason, when there is no uninstall.exe beside `setup`, env
-// is one the installer would not take, or inf has no group or one whose name
-// makes the item longer than an inf line.
 bool prepare_uninstaller(const std::filesystem::path& setup, const std::string& env_bytes,
-                         const std::string& inf_bytes, UninstallerPart* part, std::string* why);
-// After the package's source is verified: the list of `plain` and
-// uninstall.exe, compressed and verified, moved into STAGE/source; 0, else
-// the failing step's status.
-int add_uninstaller(const UninstallerPart& part, const std::string& plain, const std::string& stage,
-                    const Options& options);
+                         const std::string& inf_bytes, bool any_program, UninstallerPart* part, std::string* why);
+// uninstall.exe into the staging folder, where the steps find it; false
+// when it cannot be written.
+bool stage_uninstaller(const std::filesystem::path& stage, const UninstallerPart& part);
+// A step after the package's source is verified: the list of `plain`,
+// uninstall.exe and STAGE's env and inf, then both files compressed,
+// verified and moved into STAGE/source; 0, else the failing step's status.
+int add_uninstaller(const std::string& plain, const std::string& stage, const Options& options);
 
 // The engine's "\"-separated path as this platform writes it.
 std::string shown_path(const char* engine_path);
@@ -98,5 +140,11 @@ Entry look_up(const char* path);
 struct TreeListing {
   std::vector<std::string> folders, files;
   uint64_t bytes = 0;
+  // Both in the walk's order: which of the two, and the index in it.
+  struct Step {
+    bool folder;
+    std::size_t index;
+  };
+  std::vector<Step> order;
 };
 bool list_tree(const char* root, TreeListing* listing, bool with_sizes);

@@ -21,6 +21,8 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#else
+#include "platform/win32/pkgtree_win32.h"
 #endif
 
 #include "common/text.h"
@@ -34,6 +36,82 @@ namespace {
 // A copy mode outside the three makes the engine walk the tree, make its
 // folders and report each file without writing it.
 constexpr int32_t kWalkOnly = 3;
+
+// The engine walks two short roots that stand for the maker's folders, so
+// that its own 259-character check counts the paths below them, as the
+// installer meets them, and never where the maker keeps the trees. The
+// ports below put the real folders back before anything is opened. No
+// entry name holds a control character (the walk refuses one first), so
+// these roots cannot be mistaken for anything the walk met.
+const char kSourceRoot[] = "\x01" "S";
+const char kDestinationRoot[] = "\x01" "D";
+// The engine's paths of the folders they stand for; set before the walk.
+std::string g_source_folder, g_destination_folder;
+
+bool under_root(const std::string& path, const char* root) {
+  std::size_t n = std::strlen(root);
+  return path.compare(0, n, root) == 0 && (path.size() == n || path[n] == '\\');
+}
+
+// A path as the maker gave it, from one the engine built.
+std::string on_disk(const std::string& path) {
+  if (path.empty() || path[0] != '\x01') return path;
+  if (under_root(path, kSourceRoot)) return g_source_folder + path.substr(std::strlen(kSourceRoot));
+  if (under_root(path, kDestinationRoot)) return g_destination_folder + path.substr(std::strlen(kDestinationRoot));
+  return path;
+}
+
+// A message of the engine's with the maker's folders in place of the roots.
+std::string with_folders(const std::string& text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text.compare(at, std::strlen(kSourceRoot), kSourceRoot) == 0) out += g_source_folder;
+    else if (text.compare(at, std::strlen(kDestinationRoot), kDestinationRoot) == 0) out += g_destination_folder;
+    else {
+      out += text[at];
+      continue;
+    }
+    at += std::strlen(kSourceRoot) - 1;
+  }
+  return out;
+}
+
+// The platform's ports, given the maker's paths.
+class OnDisk : public DirectoryLister, public DirectoryMaker, public FileCopier, public StreamOpener {
+ public:
+  EnginePorts real;
+  SearchHandle find_first(const char* pattern, FindRecord* record) override {
+    return real.lister->find_first(on_disk(pattern).c_str(), record);
+  }
+  bool find_next(SearchHandle search, FindRecord* record) override { return real.lister->find_next(search, record); }
+  void find_close(SearchHandle search) override { real.lister->find_close(search); }
+  bool make_directory(const char* path) override { return real.maker->make_directory(on_disk(path).c_str()); }
+  FileHandle open_source(const char* path) override { return real.copier->open_source(on_disk(path).c_str()); }
+  FileHandle create_destination(const char* path) override {
+    return real.copier->create_destination(on_disk(path).c_str());
+  }
+  bool read_information(FileHandle file, FileInformation* info) override {
+    return real.copier->read_information(file, info);
+  }
+  bool read(FileHandle file, void* block, uint32_t size, uint32_t* count) override {
+    return real.copier->read(file, block, size, count);
+  }
+  bool write(FileHandle file, const void* block, uint32_t size, uint32_t* count) override {
+    return real.copier->write(file, block, size, count);
+  }
+  void set_attributes(const char* path, uint32_t attributes) override {
+    real.copier->set_attributes(on_disk(path).c_str(), attributes);
+  }
+  void set_times(FileHandle file, const FileInformation& times) override { real.copier->set_times(file, times); }
+  void close(FileHandle file) override { real.copier->close(file); }
+  std::FILE* open_plain(const char* path, const char* mode) override {
+    return real.streams->open_plain(on_disk(path).c_str(), mode);
+  }
+  void* open_compressed(const char* path, const char* mode) override {
+    return real.streams->open_compressed(on_disk(path).c_str(), mode);
+  }
+  bool remove_file(const char* path) override { return real.streams->remove_file(on_disk(path).c_str()); }
+};
 
 struct Job {
   std::string source, destination;
@@ -68,13 +146,34 @@ Run g_run;
 thread_local Job* t_current = nullptr;
 thread_local bool t_worker = false;
 
-// SIGINT or SIGTERM: no file is started after it, and the files under way
+// SIGINT, SIGTERM or SIGHUP: no file is started after it, and the files under way
 // when it came are removed once their action is done.
 std::atomic<int> g_signal{0};
 std::atomic<std::size_t> g_written{0}, g_removed{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
 extern "C" void on_signal(int signal_number) { g_signal.store(signal_number); }
+
+#ifdef _WIN32
+// Ctrl-C and Ctrl-Break are Windows' SIGINT: the same stop, status 130.
+std::atomic<bool> g_ctrl_break{false};
+
+void on_console_interrupt(bool ctrl_break) {
+  g_ctrl_break.store(ctrl_break);
+  g_signal.store(SIGINT);
+}
+#endif
+
+// What stopped the run, as the user gave it.
+const char* stop_cause(int signal_number) {
+#ifdef _WIN32
+  (void)signal_number;
+  return g_ctrl_break.load() ? "Ctrl-Break" : "Ctrl-C";
+#else
+  // SIGHUP exists only where the guard catches it.
+  return signal_number == SIGINT ? "SIGINT" : signal_number == SIGTERM ? "SIGTERM" : "SIGHUP";
+#endif
+}
 
 // After a signal the engine's walk sees no further entry, and a folder it
 // enters holds nothing: it returns through its own levels, closing each
@@ -109,9 +208,10 @@ bool same_entry(const Entry& a, const Entry& b) {
 // A destination the failed action changed holds part of a file at best; one
 // it never touched (a read-only file it could not open) is left as it was.
 void remove_if_changed(const Job& job) {
-  Entry now = look_up(job.destination.c_str());
+  std::string destination = on_disk(job.destination);
+  Entry now = look_up(destination.c_str());
   if (!now.exists || now.folder || same_entry(now, job.before)) return;
-  std::remove(shown_path(job.destination.c_str()).c_str());
+  std::remove(shown_path(destination.c_str()).c_str());
 }
 
 bool names(const std::string& text, const std::string& path) {
@@ -122,7 +222,9 @@ bool names(const std::string& text, const std::string& path) {
 
 // The engine's paths in a message, as the platform writes them. A quoted
 // part is an entry's own name (a refused one may hold "\"), kept as it is.
-std::string shown_message(const char* text) {
+std::string shown_message(const char* engine_text) {
+  std::string whole = with_folders(engine_text);
+  const char* text = whole.c_str();
   const char* quote = std::strchr(text, '"');
   if (quote == nullptr) return shown_path(text);
   return shown_path(std::string(text, quote).c_str()) + quote;
@@ -133,12 +235,13 @@ std::string shown_message(const char* text) {
 // installer's text does not name it.
 std::string compose_failure(const char* text, const char* caption, const Job* job) {
   std::string message = "pkgtree: ";
-  if (std::strcmp(caption, "Error") != 0) message += shown_path(caption) + ": ";
+  if (std::strcmp(caption, "Error") != 0) message += shown_path(with_folders(caption).c_str()) + ": ";
   std::string shown = shown_message(text);
-  if (job != nullptr && !names(shown, shown_path(job->source.c_str())) &&
-      !names(shown, shown_path(job->destination.c_str()))) {
+  if (job != nullptr) {
+    std::string source = shown_path(on_disk(job->source).c_str());
+    std::string destination = shown_path(on_disk(job->destination).c_str());
     bool about_destination = std::strstr(text, "destination") != nullptr;
-    message += shown_path((about_destination ? job->destination : job->source).c_str()) + ": ";
+    if (!names(shown, source) && !names(shown, destination)) message += (about_destination ? destination : source) + ": ";
   }
   return message + shown;
 }
@@ -189,7 +292,7 @@ Job job_of(const char* destination_path) {
   Job job;
   job.destination = destination_path;
   job.source = g_run.source_root + (destination_path + g_run.destination_root.size());
-  if (g_run.progress->shown() || g_run.options.jobs > 1) job.size = look_up(job.source.c_str()).size;
+  if (g_run.progress->shown() || g_run.options.jobs > 1) job.size = look_up(on_disk(job.source).c_str()).size;
   return job;
 }
 
@@ -198,7 +301,8 @@ Job job_of(const char* destination_path) {
 // engine's own.
 void open_source_first(const Job& job) {
   if (g_run.mode != CopyMode::Expand || !job.before.exists) return;
-  std::FILE* source = std::fopen(shown_path(job.source.c_str()).c_str(), "rb");
+  std::string path = on_disk(job.source);
+  std::FILE* source = std::fopen(shown_path(path.c_str()).c_str(), "rb");
   if (source != nullptr) {
     std::fclose(source);
     return;
@@ -206,13 +310,13 @@ void open_source_first(const Job& job) {
   char reason[128];
   join_text(reason, sizeof reason, ": ", std::strerror(errno));
   char message[256];
-  compose_message(message, sizeof message, "Open source file ", job.source.c_str(), reason);
+  compose_message(message, sizeof message, "Open source file ", path.c_str(), reason);
   engine_ports().fatal->fail(message, "Error");
 }
 
 // The installer's own action on one file, known to the failure path.
 void write_file(Job& job) {
-  job.before = look_up(job.destination.c_str());
+  job.before = look_up(on_disk(job.destination).c_str());
   t_current = &job;
   open_source_first(job);
   install_file(job.source.c_str(), job.destination.c_str(), static_cast<int32_t>(g_run.mode), 0);
@@ -227,7 +331,7 @@ void write_file(Job& job) {
 }
 
 void print_destination(const char* destination_path) {
-  std::string shown = shown_path(destination_path);
+  std::string shown = shown_path(on_disk(destination_path).c_str());
   g_run.progress->print_line(shown.c_str());
 }
 
@@ -303,14 +407,16 @@ int end_after_signal(const std::string& destination, std::size_t files) {
   std::size_t removed = g_removed.load();
   std::fflush(stdout);
   std::fprintf(stderr, "pkgtree: stopped by %s: %s holds %zu of the %zu files, each whole; %zu under way %s removed\n",
-               signal_number == SIGINT ? "SIGINT" : "SIGTERM", shown_path(destination.c_str()).c_str(),
+               stop_cause(signal_number), shown_path(destination.c_str()).c_str(),
                g_written.load(), files, removed, removed == 1 ? "was" : "were");
   std::fflush(stderr);
   return 128 + signal_number;
 }
 
-// Refused before anything is made: the operands, then the tree's entries.
-bool sound_operands(CopyMode mode, const char* source, const char* destination, std::size_t* files) {
+}  // namespace
+
+bool sound_tree(CopyMode mode, const char* source, const char* destination, const Options& options,
+                std::size_t* files) {
   Entry root = look_up(source);
   if (!root.exists || !root.folder) {
     std::fprintf(stderr, "pkgtree: %s: %s\n", shown_path(source).c_str(),
@@ -319,10 +425,16 @@ bool sound_operands(CopyMode mode, const char* source, const char* destination, 
   }
   AuditRules rules;
   rules.windows_names = mode == CopyMode::Compress;
+  if (mode == CopyMode::Compress) {
+    std::vector<char> folder(options.install_folder.begin(), options.install_folder.end());
+    folder.push_back('\0');
+    drop_trailing_backslash(folder.data());  // as the installer takes it
+    rules.install_folder = folder.data();
+  }
   rules.keep_out = resolved_path(destination);
   std::string real_source = resolved_path(source);
   if (paths_overlap(real_source, rules.keep_out)) {
-    const char* how = real_source == rules.keep_out ? "are the same folder"
+    const char* how = same_name(real_source, rules.keep_out) ? "are the same folder"
                       : rules.keep_out.size() > real_source.size() ? "overlap: the destination lies inside the source"
                                                                    : "overlap: the source lies inside the destination";
     std::fprintf(stderr, "pkgtree: %s and %s %s\n", shown_path(source).c_str(), shown_path(destination).c_str(), how);
@@ -338,23 +450,27 @@ bool sound_operands(CopyMode mode, const char* source, const char* destination, 
   return sound;
 }
 
+namespace {
+
 #ifndef _WIN32
 struct SignalGuard {
-  struct sigaction old_int {}, old_term {};
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction old[3] {};
   SignalGuard() {
     struct sigaction action {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &old_int);
-    sigaction(SIGTERM, &action, &old_term);
+    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &old[i]);
   }
   ~SignalGuard() {
-    sigaction(SIGINT, &old_int, nullptr);
-    sigaction(SIGTERM, &old_term, nullptr);
+    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &old[i], nullptr);
   }
 };
 #else
-struct SignalGuard {};
+struct SignalGuard {
+  SignalGuard() { catch_console_interrupts(on_console_interrupt); }
+  ~SignalGuard() { release_console_interrupts(); }
+};
 #endif
 
 }  // namespace
@@ -426,9 +542,11 @@ void list_folder(const std::string& root, const std::string& relative, TreeListi
     if (std::strcmp(record.name, ".") == 0 || std::strcmp(record.name, "..") == 0) continue;
     std::string path = relative.empty() ? std::string(record.name) : relative + "\\" + record.name;
     if ((record.attributes & kAttributeDirectory) != 0) {
+      listing->order.push_back({true, listing->folders.size()});
       listing->folders.push_back(path);
       list_folder(root, path, listing, with_sizes);
     } else {
+      listing->order.push_back({false, listing->files.size()});
       listing->files.push_back(path);
       if (with_sizes) listing->bytes += look_up((root + "\\" + path).c_str()).size;
     }
@@ -450,10 +568,15 @@ int run_tree(CopyMode mode, const char* source, const char* destination, const O
   static OneThread one_thread;
   static Collect collect;
   static StopAtSignal lister;
+  static OnDisk on_disk_ports;
   guard_standard_streams();
   if (!operand_given("SOURCE", source) || !operand_given("DESTINATION", destination)) return 2;
   EnginePorts ports = platform_engine_ports();
-  lister.real = ports.lister;
+  on_disk_ports.real = ports;
+  ports.maker = &on_disk_ports;
+  ports.copier = &on_disk_ports;
+  ports.streams = &on_disk_ports;
+  lister.real = &on_disk_ports;
   ports.lister = &lister;
   ports.fatal = &fatal;
   ports.wizard = options.jobs <= 1 ? static_cast<WizardLink*>(&one_thread) : &collect;
@@ -464,7 +587,7 @@ int run_tree(CopyMode mode, const char* source, const char* destination, const O
   SignalGuard signals;
   (void)signals;
   std::size_t files = 0;
-  bool sound = sound_operands(mode, source, destination, &files);
+  bool sound = sound_tree(mode, source, destination, options, &files);
   // Stopped before the walk made anything, the destination included.
   if (g_signal.load() != 0) return end_after_signal(destination, files);
   if (!sound) return 1;
@@ -473,8 +596,16 @@ int run_tree(CopyMode mode, const char* source, const char* destination, const O
   clear_run(run);
   run.mode = mode;
   run.options = options;
-  run.source_root = source;
-  run.destination_root = destination;
+  // The package side of the walk counts from its root: the source of every
+  // verb (as the installer's ".\\source"), and what compress makes. expand
+  // and copy write where the installer writes, so there the whole
+  // destination counts, as it will for the installer.
+  g_source_folder = source;
+  g_destination_folder = destination;
+  const char* engine_source = kSourceRoot;
+  const char* engine_destination = mode == CopyMode::Compress ? kDestinationRoot : destination;
+  run.source_root = engine_source;
+  run.destination_root = engine_destination;
   Progress progress(!options.quiet);
   run.progress = &progress;
 
@@ -484,9 +615,9 @@ int run_tree(CopyMode mode, const char* source, const char* destination, const O
       list_tree(source, &totals, true);
       progress.start(totals.files.size(), totals.bytes);
     }
-    install_tree(source, destination, kWalkOnly, 1);
+    install_tree(engine_source, engine_destination, kWalkOnly, 1);
   } else {
-    install_tree(source, destination, kWalkOnly, 1);
+    install_tree(engine_source, engine_destination, kWalkOnly, 1);
     plan_order();
     uint64_t bytes = 0;
     for (const Job& job : run.jobs) bytes += job.size;

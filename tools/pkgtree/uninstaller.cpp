@@ -61,22 +61,35 @@ std::string inf_with_item(const std::string& inf, const std::string& item) {
   return out + item + eol;
 }
 
+// uninstall.exe and, once the steps have made it, its list, before both go
+// compressed into the package's source.
+fs::path extra_plain(const fs::path& stage) { return stage / ".uninstaller" / "plain"; }
+
+bool read_whole(const fs::path& path, std::string* bytes) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
 }  // namespace
 
 bool prepare_uninstaller(const fs::path& setup, const std::string& env_bytes, const std::string& inf_bytes,
-                         UninstallerPart* part, std::string* why) {
+                         bool any_program, UninstallerPart* part, std::string* why) {
   fs::path program = setup.parent_path() / kUninstallerName;
-  std::error_code ec;
-  std::ifstream in(program, std::ios::binary);
-  if (!fs::is_regular_file(program, ec) || !in) {
+  if (!read_whole(program, &part->program)) {
     *why = std::string("no ") + kUninstallerName + " beside setup.exe: looked for " + program.string();
     return false;
   }
-  part->program.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *why = program.string() + ": cannot be read";
+  std::string kind = not_a_32bit_windows_program(program.string());
+  if (!kind.empty() && !any_program) {
+    *why = program.string() + ": " + kind + "; the package needs a 32-bit Windows program";
     return false;
   }
+  if (!kind.empty())
+    std::fprintf(stderr, "pkgtree: warning: %s: %s, taken as --any-setup asks: a package to test, not to ship\n",
+                 program.string().c_str(), kind.c_str());
   // The installer's reader skips the rest of a chunk after a zero byte, so
   // such an inf would not read as the lines it is made of.
   if (inf_bytes.find('\0') != std::string::npos) {
@@ -103,46 +116,52 @@ bool prepare_uninstaller(const fs::path& setup, const std::string& env_bytes, co
     return false;
   }
   part->inf = inf_with_item(inf_bytes, item);
-  part->env = env_bytes;
-  part->original_inf = inf_bytes;
   return true;
 }
 
-int add_uninstaller(const UninstallerPart& part, const std::string& plain, const std::string& stage,
-                    const Options& options) {
-  fs::path work = fs::path(stage) / ".uninstaller";
-  std::string plain_extra = (work / "plain").string(), packed_extra = (work / "packed").string();
-  std::printf("== uninstaller: %s and %s into %s\n", kUninstallerName, kManifestName,
-              (fs::path(stage) / "source").string().c_str());
+bool stage_uninstaller(const fs::path& stage, const UninstallerPart& part) {
+  std::error_code ec;
+  fs::create_directories(extra_plain(stage), ec);
+  return !ec && write_whole(extra_plain(stage) / kUninstallerName, part.program);
+}
+
+int add_uninstaller(const std::string& plain, const std::string& stage, const Options& options) {
+  fs::path extra = extra_plain(stage), packed = fs::path(stage) / ".uninstaller" / "packed";
+  fs::path source = fs::path(stage) / "source";
+  std::printf("== uninstaller: %s and %s into %s\n", kUninstallerName, kManifestName, source.string().c_str());
   std::fflush(stdout);
-  std::string list, why;
-  if (!package_manifest(plain.c_str(), part.program, part.env, part.original_inf, &list, &why)) {
+  // The staging folder's env is the maker's as given; its inf has the item,
+  // which changes no group.
+  std::string program, env, inf, list, why;
+  if (!read_whole(extra / kUninstallerName, &program) || !read_whole(fs::path(stage) / "env", &env) ||
+      !read_whole(fs::path(stage) / "inf", &inf)) {
+    std::fprintf(stderr, "pkgtree: %s: uninstall.exe, env or inf cannot be read back\n", stage.c_str());
+    return 1;
+  }
+  if (!package_manifest(plain.c_str(), program, env, inf, &list, &why)) {
     std::fprintf(stderr, "pkgtree: the uninstaller's list: %s\n", why.c_str());
     return 1;
   }
-  std::error_code ec;
-  fs::create_directories(plain_extra, ec);
-  if (ec || !write_whole(fs::path(plain_extra) / kUninstallerName, part.program) ||
-      !write_whole(fs::path(plain_extra) / kManifestName, list)) {
-    std::fprintf(stderr, "pkgtree: %s: cannot write the uninstaller's files into it\n", plain_extra.c_str());
+  if (!write_whole(extra / kManifestName, list)) {
+    std::fprintf(stderr, "pkgtree: %s: the uninstaller's list cannot be written into it\n", extra.string().c_str());
     return 1;
   }
   // Two files: one job; their paths in the staging folder are not the package's.
   Options two_files = options;
   two_files.jobs = 1;
   two_files.verbose = false;
-  int status = run_tree(CopyMode::Compress, plain_extra.c_str(), packed_extra.c_str(), two_files);
-  if (status == 0) status = run_verify(packed_extra.c_str(), plain_extra.c_str(), two_files);
+  int status = run_tree(CopyMode::Compress, extra.string().c_str(), packed.string().c_str(), two_files);
+  if (status == 0) status = run_verify(packed.string().c_str(), extra.string().c_str(), two_files);
   if (status != 0) return status;
   for (const char* name : {kUninstallerName, kManifestName}) {
-    fs::rename(fs::path(packed_extra) / name, fs::path(stage) / "source" / name, ec);
+    std::error_code ec;
+    fs::rename(packed / name, source / name, ec);
     if (ec) {
       std::fprintf(stderr, "pkgtree: %s cannot be moved into the package's source: %s\n", name, ec.message().c_str());
       return 1;
     }
   }
-  fs::remove_all(work, ec);
-  std::printf("the inf's group %s has the item \"%s%s\"\n", part.group.c_str(), kItemStart, part.group.c_str());
-  std::fflush(stdout);
+  std::error_code ec;
+  fs::remove_all(fs::path(stage) / ".uninstaller", ec);
   return 0;
 }

@@ -23,6 +23,8 @@ bool native_path(const char* path, char* out, std::size_t size) {
   return true;
 }
 
+void restrict_library_search() {}
+
 std::string own_program_path() {
   char path[4096];
   ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
