@@ -424,20 +424,15 @@ class PosixRegistry : public Registry {
     return kRegistryOk;
   }
   int32_t open_key(RegistryRoot root, const char* path, RegistryKey* handle) override {
-    KeyFile* key = new KeyFile;
-    key->path = root_file(root);
-    key->section = section_of(root, path);
-    bool exists = false;
-    if (key->path.empty() || !load(key, &exists) || !exists || key->section_line.empty()) {
-      delete key;
-      return kRegistryNotFound;
-    }
+    int32_t result = open_key_for_reading(root, path, handle);
+    if (result != kRegistryOk) return result;
+    KeyFile* key = static_cast<KeyFile*>(*handle);
     if (!replaceable(key->path)) {
       delete key;
+      *handle = nullptr;
       return kAccessDenied;
     }
     key->writable = true;
-    *handle = key;
     return kRegistryOk;
   }
   int32_t open_key_for_reading(RegistryRoot root, const char* path, RegistryKey* handle) override {
