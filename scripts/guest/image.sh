@@ -81,8 +81,12 @@ started=$SECONDS
 root=$part/root
 mounted=()
 cleanup() {
-  local m
+  local status=$? m
   for m in "${mounted[@]}"; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true; done
+  # A build that failed or was stopped keeps its logs, not its gigabytes.
+  if [ $status -ne 0 ] && [ -d "$part" ] && ! grep -q " $part/" /proc/mounts; then
+    rm -rf "$root" "$part/kernel" "$part/initramfs" "$part/root.img" "$part/disks-made"
+  fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
