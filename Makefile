@@ -4,9 +4,9 @@ JOBS  ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 300
 
-.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench release package deb dist try-tools try demo clean
+.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench release package deb dist try-tools try demo i686-image i686-test clean
 
-test: deps native-test tsan-test win-test fuzz-test deb dist
+test: deps i686-image native-test tsan-test win-test fuzz-test deb dist i686-test
 
 deps:
 	@scripts/install-deps.sh
@@ -162,5 +162,34 @@ demo: try-tools
 	  INF=$(BUILD)/demo/inf OUT=$(BUILD)/demo/package UNINSTALLER=1
 	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
 
+# The 32-bit programs as they ship (the Release setup.exe, uninstall.exe and pkgtree.exe,
+# the demo's compiler built for i686, an i686 Release robot and Program
+# Manager stand-in), run by tests/e2e/i686_cases.sh: under this machine's
+# 32-bit Wine on the i686 route, in an emulated machine whose kernel runs
+# 32-bit code on the x86_64 route (scripts/i686-stage.sh, scripts/guest).
+# On the x86_64 route `make test` has the emulated machine's disks made from
+# its start, in the background at the lowest priority (mostly downloads);
+# i686-test waits for them and then makes the prefix in the guest.
+I686_DIR = $(BUILD)/i686
+I686_TOOLS = $(BUILD)/win32-try
+i686-image: deps
+ifeq ($(WIN_ARCH),x86_64)
+	@scripts/install-cross-deps.sh $(I686_TOOLS) $(WIN_ARCH) --guest
+	@scripts/guest/image.sh --background $$PPID
+endif
+
+i686-test: deps i686-image
+	@scripts/install-cross-deps.sh $(I686_TOOLS) $(WIN_ARCH) --guest
+	cmake -S . -B $(I686_TOOLS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(I686_TOOLS) -j$(JOBS) --target robot progman_standin
+	scripts/build-tcc.sh $(I686_DIR)/tcc i686
+	tests/e2e/make-demo-package.sh --layout $(I686_DIR)/tcc/tree $(I686_DIR)/demo
+	$(MAKE) --no-print-directory package PLAIN=$(I686_DIR)/demo/plain ENV=$(I686_DIR)/demo/env \
+	  INF=$(I686_DIR)/demo/inf OUT=$(I686_DIR)/demo/package
+	$(MAKE) --no-print-directory package PLAIN=$(I686_DIR)/demo/plain ENV=$(I686_DIR)/demo/env \
+	  INF=$(I686_DIR)/demo/inf OUT=$(I686_DIR)/demo/uninstaller-package UNINSTALLER=1
+	scripts/i686-stage.sh $(WIN_ARCH) $(BUILD)/win32-release/bin $(I686_TOOLS)/bin $(I686_DIR)/demo $(I686_DIR)/run
+
 clean:
 	rm -rf $(BUILD)
+	@echo "The emulated machine of i686-test is cached in $$(scripts/guest/image.sh --where); rm -rf it to remove it."

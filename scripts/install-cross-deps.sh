@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the Windows build and the Wine bench need, then fetches the
 # compression library's Debian source into the build folder:
-#   scripts/install-cross-deps.sh BUILD_DIR ARCH
+#   scripts/install-cross-deps.sh BUILD_DIR ARCH [--guest]
 #   scripts/install-cross-deps.sh --build-only BUILD_DIR
 # ARCH (i686 or x86_64, the Makefile's WIN_ARCH) is the kind of Windows
 # program this machine runs: Wine for it, and for x86_64 the cross compiler
-# of that kind beside the i686 one. --build-only: the i686 cross compiler and
+# of that kind beside the i686 one. --guest, on the x86_64 route: also what
+# builds and runs the emulated machine in which the 32-bit programs run
+# (scripts/guest). --build-only: the i686 cross compiler and
 # the library source alone, for the programs that ship (`make package`,
 # `make deb`); no Wine.
 # Idempotent: apt is only asked when something is missing.
@@ -13,11 +15,12 @@ set -euo pipefail
 
 build_only=0
 [ "${1:-}" = --build-only ] && { build_only=1; shift; }
-usage="usage: install-cross-deps.sh BUILD_DIR ARCH | --build-only BUILD_DIR"
+usage="usage: install-cross-deps.sh BUILD_DIR ARCH [--guest] | --build-only BUILD_DIR"
 build_dir=${1:?$usage}
 arch=${2:-}
-case "$build_only:$arch" in
-  0:i686 | 0:x86_64 | 1:) ;;
+guest=${3:-}
+case "$build_only:$arch:$guest" in
+  0:i686: | 0:x86_64: | 0:i686:--guest | 0:x86_64:--guest | 1::) ;;
   *) echo "$usage" >&2; exit 2 ;;
 esac
 here=$(cd "$(dirname "$0")" && pwd)
@@ -89,6 +92,9 @@ packages=(g++-mingw-w64-i686 dpkg-dev)
 if [ $build_only -eq 0 ]; then
   if [ "$arch" = i686 ]; then packages+=(wine32:i386); else packages+=(g++-mingw-w64-x86-64-posix wine64); fi
 fi
+# The emulated machine: made from Debian's packages by debootstrap, its disks
+# by mke2fs and qemu-img, read back by debugfs, run by qemu.
+[ "$arch:$guest" != x86_64:--guest ] || packages+=(qemu-system-x86 qemu-utils debootstrap e2fsprogs)
 missing=()
 for pkg in "${packages[@]}"; do
   installed "$pkg" || missing+=("$pkg")

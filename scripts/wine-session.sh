@@ -9,6 +9,8 @@
 #                                               session, its environment from the registry
 # ARCH is that of the programs the session runs: i686 (a 32-bit prefix under
 # 32-bit Wine) or x86_64 (a 64-bit prefix under 64-bit Wine).
+# WINE_SESSION_PREFIX, when set, names a prefix that an earlier start of the
+# same ARCH made: start copies it rather than make one.
 # DIR/env holds the environment that scripts/wine-env.sh gives each program.
 # Everything Wine and Xvfb print goes to files in DIR: their background
 # processes would hold a pipe open for ever.
@@ -155,9 +157,21 @@ EOF
   # each time a window is hidden, unless its windows are unmanaged.
   printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' '' \
     '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' '"Times New Roman"="Liberation Serif"' '' >"$dir/session.reg"
-  if ! ( . "$dir/env" && mkdir -p "$WINEPREFIX" && wineserver -p && wineboot -i &&
-         wine regedit /S "$(winepath -w "$dir/session.reg")" ) \
-      </dev/null >"$dir/wineboot.log" 2>&1; then
+  local made
+  if [ -n "${WINE_SESSION_PREFIX:-}" ]; then
+    # A prefix an earlier start made for programs of the same kind is copied
+    # instead: under full-system emulation wineboot takes minutes.
+    grep -qsx "#arch=$winearch" "$WINE_SESSION_PREFIX/system.reg" ||
+      { log "WINE_SESSION_PREFIX=$WINE_SESSION_PREFIX holds no $winearch prefix"; stop_session; return 1; }
+    made='cp -a "$WINE_SESSION_PREFIX" "$WINEPREFIX" && wineserver -p'
+  else
+    # Wine's first process waits five minutes at most for the prefix's own
+    # wineboot --init, which takes longer under emulation; a server that ends
+    # with its last process says when all of that is done.
+    made='mkdir -p "$WINEPREFIX" && { wineboot -i || echo "wineboot -i ended with status $?"; } && wineserver -w &&
+          wineserver -p && wine regedit /S "$(winepath -w "$dir/session.reg")"'
+  fi
+  if ! ( . "$dir/env" && eval "$made" ) </dev/null >"$dir/wineboot.log" 2>&1; then
     if grep -q 'Exec format error' "$dir/wineboot.log"; then
       log "this system runs no 32-bit x86 programs (its kernel has no IA32 emulation), which 32-bit Wine needs"
     else

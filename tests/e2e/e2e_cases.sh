@@ -285,14 +285,15 @@ case "$name" in
       wine "$tools/progman_standin.exe" "$(winepath -w "$case_dir/deletes.txt")" "$(winepath -w "$case_dir/deletes.ready")" \
         </dev/null >"$case_dir/deletes.out" 2>&1 &
       local standin=$! rc
-      for _ in $(seq 200); do [ -f "$case_dir/deletes.ready" ] && break; sleep 0.1; done
-      (cd "$drive_c" && timeout --kill-after=5 300 wine "$folder\\uninstall.exe" "$@" \
+      # Generous bounds: emulated (make i686-test) a Wine program starts slowly.
+      for _ in $(seq 600); do [ -f "$case_dir/deletes.ready" ] && break; sleep 0.1; done
+      (cd "$drive_c" && timeout --kill-after=5 "${SETUP_E2E_TIMEOUT:-300}" wine "$folder\\uninstall.exe" "$@" \
         </dev/null >"$case_dir/uninstall.part" 2>"$case_dir/uninstall.err")
       rc=$?
       # Run from the folder, it hands over to its copy in the temporary folder
       # and ends once the copy has removed the rest but itself; the copy's
       # closing line says when it is done.
-      for _ in $(seq 600); do [ $rc -ne 0 ] || grep -q 'Removed: ' "$case_dir/uninstall.err" && break; sleep 0.1; done
+      for _ in $(seq 1800); do [ $rc -ne 0 ] || grep -q 'Removed: ' "$case_dir/uninstall.err" && break; sleep 0.1; done
       tr -d '\r' <"$case_dir/uninstall.part" >"$case_dir/uninstall.out"
       kill "$standin" 2>/dev/null
       wait "$standin" 2>/dev/null

@@ -50,6 +50,15 @@ check "pkgtree.exe package ends with status 0 and says the package is ready" \
 check "the package's setup.exe is the one beside pkgtree.exe" 'cmp -s "$maker/setup.exe" "$maker/package/setup.exe"'
 check "no staging folder is left beside the package" \
   '[ "$(ls "$maker")" = "$(printf "env\ninf\npackage\npkgtree.exe\nplain tree\nsetup.exe\nuninstall.exe")" ]'
+( cd "$maker" && wine pkgtree.exe verify 'C:\maker\package\source' </dev/null >"$work/verify.out" 2>&1 )
+status=$?
+check "pkgtree.exe verify finds the package sound" '[ $status -eq 0 ]'
+( cd "$maker" && wine pkgtree.exe expand 'C:\maker\package\source' 'C:\maker\expanded' </dev/null >"$work/expand.out" 2>&1 )
+status=$?
+check "pkgtree.exe expand gives back the plain tree byte for byte, and uninstall.exe" \
+  '[ $status -eq 0 ] && diff -r -x uninstall.exe -x uninstall.lst "$plain" "$maker/expanded" >/dev/null &&
+   cmp -s "$maker/uninstall.exe" "$maker/expanded/uninstall.exe"'
+rm -rf "$maker/expanded"
 
 bash "$here/run-setup.sh" "$bench" "$tools" "$maker/package" "$work/run" \
   window:nv_gfortran click:1 wait:5 'settext:4:C:\fromwin' click:5 wait:7 click:7 gone
@@ -61,7 +70,7 @@ check "the installed tree is the plain tree, byte for byte, with uninstall.exe f
 check "the Program Manager received the package's group" \
   'grep -qF "[AddItem(C:\\fromwin\\bin\\gcc.exe,Compiler)][AddItem(C:\\fromwin\\uninstall.exe,Uninstall GCC From Windows)]" "$work/run/executes.txt"'
 if [ $failures -gt 0 ]; then
-  echo "--- pkgtree.exe output"; cat "$work/package.txt" "$work/package.err"
+  echo "--- pkgtree.exe output"; cat "$work/package.txt" "$work/package.err" "$work/verify.out" "$work/expand.out" 2>/dev/null
   echo "--- robot.out"; cat "$work/run/robot.out" 2>/dev/null
 fi
 
