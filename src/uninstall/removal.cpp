@@ -41,6 +41,14 @@ bool is_root_uninstaller(const std::string& path) { return folded(path) == kUnin
 
 void keep(Uninstall& u, const std::string& what, const char* why) { u.kept.push_back(KeptItem{what, why}); }
 
+// A file found as installed: removed and counted, or kept with the reason.
+void remove_installed_file(Uninstall& u, const std::string& path) {
+  if (files().remove_file(path.c_str()))
+    ++u.files_removed;
+  else
+    keep(u, path, kNotRemoved);
+}
+
 // Every folder on the way to `relative` is a real folder, not a link that
 // would lead the removal elsewhere.
 bool reached_directly(const Uninstall& u, const std::string& relative) {
@@ -328,10 +336,7 @@ void remove_files(Uninstall& u, void (*progress)(const char* path, std::size_t d
         keep(u, path, kChanged);
         break;
       case FileState::AsInstalled:
-        if (files().remove_file(path.c_str()))
-          ++u.files_removed;
-        else
-          keep(u, path, kNotRemoved);
+        remove_installed_file(u, path);
         break;
     }
   }
@@ -400,10 +405,7 @@ void finish_uninstall(Uninstall& u) {
     std::string path = full_path(u, uninstaller->path);
     switch (file_state(u, *uninstaller)) {
       case FileState::AsInstalled:
-        if (files().remove_file(path.c_str()))
-          ++u.files_removed;
-        else
-          keep(u, path, kNotRemoved);
+        remove_installed_file(u, path);
         break;
       case FileState::Changed:
         keep(u, path, kChanged);
