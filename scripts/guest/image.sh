@@ -21,11 +21,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/gcc-setup
 usage="usage: image.sh [--where | --background PID]"
-background="" disks_only=0
+background="" disks_only=0 disks_here=0
 case "${1:-}" in
   --where) echo "$cache"; exit 0 ;;
   --background) background=${2:?$usage} ;;
   --disks-only) disks_only=1 ;;  # what --background runs
+  --disks-here) disks_here=1 ;;  # the disks step, in a mount namespace of its own
   "") ;;
   *) echo "$usage" >&2; exit 2 ;;
 esac
@@ -51,7 +52,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exec "${as_root[@]}"
 fi
 
-for tool in debootstrap chroot mke2fs debugfs dpkg-deb qemu-system-x86_64 flock; do
+for tool in debootstrap chroot mke2fs debugfs dpkg-deb qemu-system-x86_64 flock unshare; do
   command -v "$tool" >/dev/null ||
     fail "$tool is not installed (scripts/install-cross-deps.sh installs what the guest needs)"
 done
@@ -70,12 +71,15 @@ if [ -n "$background" ]; then
   exit 0
 fi
 # One build of a recipe at a time; a second caller waits and takes its result.
-exec 9>"$cache/build.lock"
-if ! flock -n 9; then
-  log "waiting for the build under way (its log: $cache/background.log)"
-  flock 9
+# (The disks step runs under the lock its caller holds.)
+if [ $disks_here -eq 0 ]; then
+  exec 9>"$cache/build.lock"
+  if ! flock -n 9; then
+    log "waiting for the build under way (its log: $cache/background.log)"
+    flock 9
+  fi
+  if [ -f "$image/complete" ]; then [ $disks_only -eq 1 ] || echo "$image"; exit 0; fi
 fi
-if [ -f "$image/complete" ]; then [ $disks_only -eq 1 ] || echo "$image"; exit 0; fi
 
 started=$SECONDS
 root=$part/root
@@ -106,6 +110,12 @@ make_disks() {
   fi
   mkdir -p "$part"
   log "building $image from Debian 12 ($mirror); the log is $part/build.log"
+  # The root is built in memory: a folder of the machine may be mounted nodev
+  # (a container's is), where debootstrap refuses to work. The mount lives in
+  # this step's own namespace and goes with it.
+  mkdir -p "$root"
+  mount -t tmpfs -o size=8g,mode=755,dev,exec,suid guest-root "$root" || fail "no tmpfs for the root at $root"
+  mounted+=("$root")
   # dpkg keeps no documentation, manual pages or translations in the guest.
   mkdir -p "$root/etc/dpkg/dpkg.cfg.d"
   printf '%s\n' 'path-exclude=/usr/share/doc/*' 'path-exclude=/usr/share/man/*' 'path-exclude=/usr/share/info/*' \
@@ -114,7 +124,7 @@ make_disks() {
     fail "debootstrap failed; see $part/build.log"
 
   # The Wine packages, installed by the guest's own apt and dpkg.
-  mount -t proc proc "$root/proc" && mounted+=("$root/proc")
+  mount -t proc proc "$root/proc" && mounted=("$root/proc" "${mounted[@]}")
   printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d" && chmod +x "$root/usr/sbin/policy-rc.d"
   echo "deb $mirror bookworm main" >"$root/etc/apt/sources.list"
   local packages kernel
@@ -126,7 +136,7 @@ make_disks() {
     kernel=$(in_root apt-cache depends linux-image-amd64 | awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }') &&
     in_root sh -c "cd /tmp && apt-get download -q $kernel"
   } </dev/null >>"$part/build.log" 2>&1 || fail "installing the guest's packages failed; see $part/build.log"
-  umount "$root/proc" && mounted=()
+  umount "$root/proc" && mounted=("${mounted[@]:1}")
 
   # Debian's kernel, and the modules that reach the disks (virtio, ext4).
   mkdir -p "$part/kernel"
@@ -159,6 +169,7 @@ make_disks() {
   local size=$(( $(du -sm "$root" | cut -f1) + 3072 ))
   mke2fs -q -t ext4 -L guest -E root_owner=0:0 -d "$root" "$part/root.img" "${size}M" >>"$part/build.log" 2>&1 ||
     fail "mke2fs failed; see $part/build.log"
+  umount "$root" && mounted=()
   rm -rf "$root" "$part/kernel" "$initramfs"
   touch "$part/disks-made"
   log "disks made in $((SECONDS - started)) s"
@@ -179,7 +190,10 @@ make_prefix() {
   log "prefix made in $((SECONDS - began)) s"
 }
 
-[ -f "$part/disks-made" ] || make_disks
+if [ $disks_here -eq 1 ]; then make_disks; exit 0; fi
+if [ ! -f "$part/disks-made" ]; then
+  unshare --mount --propagation private "$0" --disks-here || exit 1
+fi
 [ $disks_only -eq 0 ] || exit 0
 make_prefix
 printf 'recipe %s\n' "$hash" >"$part/complete"
