@@ -98,6 +98,9 @@ int usage_error(const std::string& why);
 // Why the file at `native_path` is not a program 32-bit Windows starts (a
 // PE image for the i386 machine, 0x14c, that is not a DLL); empty when it is.
 std::string not_a_32bit_windows_program(const std::string& native_path);
+// Why the file at `native_path` carries no signature: no certificate table,
+// or one that does not lie within the file; empty when it carries one.
+std::string unsigned_because(const std::string& native_path);
 #ifdef _WIN32
 // On Windows `package` runs its steps in this program started again with a
 // verb the usage does not name: PLAIN SOURCE STAGE FOLDER ANY_SETUP UNINSTALLER.
