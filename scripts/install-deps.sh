@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need. Idempotent and
 # quiet when everything is already there.
-#   scripts/install-deps.sh                the build and the tests
-#   scripts/install-deps.sh --build-only   the build of the programs alone
+#   scripts/install-deps.sh                the build and the tests (with openssl and
+#                                          osslsigncode for the signed packages)
+#   scripts/install-deps.sh --build-only   the build of the programs alone (xmllint
+#                                          reads back their manifests)
 #   scripts/install-deps.sh --deb          what `make deb` adds: dpkg-shlibdeps (and file, for CPack), lintian
 set -euo pipefail
 # shellcheck source=apt-lock.sh
 . "$(dirname "$0")/apt-lock.sh"
 
 case "${1:-}" in
-  --build-only) native=(cmake g++ make libbz2-dev) ;;
+  --build-only) native=(cmake g++ make libbz2-dev libxml2-utils) ;;
   --deb) native=(dpkg-dev file lintian) ;;
-  *) native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev) ;;
+  *) native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev libxml2-utils osslsigncode openssl) ;;
 esac
 
 missing=()
