@@ -88,8 +88,9 @@ bench: deps
 	  $(BUILD)/bench/bench-data/package $(BUILD)/bench/wine
 
 # The programs as they ship, optimised, their build output in a log shown
-# only on failure: setup.exe, uninstall.exe and pkgtree.exe cross-built, and
-# the native pkgtree installed with those two (the .deb's contents).
+# only on failure: setup.exe, uninstall.exe and pkgtree.exe cross-built (their
+# application manifests read back and checked), and the native pkgtree
+# installed with those two (the .deb's contents).
 VERSION := $(shell grep -m1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
 QUIET = scripts/quietly.sh $(BUILD)/release.log
 
@@ -100,6 +101,7 @@ release:
 	@$(QUIET) cmake -S . -B $(BUILD)/win32-release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF
 	@$(QUIET) cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup pkgtree uninstall
+	@tests/win32/application_manifest.sh i686-w64-mingw32-windres $(BUILD)/win32-release/bin
 	@$(QUIET) cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF \
 	  -DSETUP_WINDOWS_SETUP_EXE=$(abspath $(BUILD)/win32-release/bin/setup.exe)
 	@$(QUIET) cmake --build $(BUILD)/release -j$(JOBS)
