@@ -108,15 +108,18 @@ release:
 
 # A package ready to ship (README.md, "Making and shipping a package"):
 # `pkgtree package` of the release build; its arguments are looked at first.
-# UNINSTALLER=1 makes the package carry uninstall.exe (--uninstaller).
+# UNINSTALLER=1 makes the package carry uninstall.exe (--uninstaller);
+# SIGN=COMMAND signs its setup.exe and uninstall.exe (--sign COMMAND, "{}" for
+# the file), passed on through the environment, never through make's own lines.
+export SIGN
 package:
 	@if [ -z "$(PLAIN)" ] || [ -z "$(ENV)" ] || [ -z "$(INF)" ] || [ -z "$(OUT)" ]; then \
-	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR [UNINSTALLER=1]" >&2; exit 2; fi
+	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR [UNINSTALLER=1] [SIGN=COMMAND]" >&2; exit 2; fi
 	@[ -d "$(PLAIN)" ] || { echo "make package: PLAIN=$(PLAIN) is not a folder" >&2; exit 1; }
 	@for f in "$(ENV)" "$(INF)"; do [ -f "$$f" ] || { echo "make package: $$f is not a file" >&2; exit 1; }; done
 	@$(MAKE) --no-print-directory release
 	$(BUILD)/release/bin/pkgtree package --setup $(BUILD)/win32-release/bin/setup.exe \
-	  $(if $(filter-out 0,$(UNINSTALLER)),--uninstaller) "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
+	  $(if $(filter-out 0,$(UNINSTALLER)),--uninstaller) $(if $(SIGN),--sign "$$SIGN") "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
 
 # The Debian package of the native programs (CPack), its dependencies from
 # dpkg-shlibdeps, then lintian on it: any error fails.
@@ -166,7 +169,8 @@ demo: try-tools
 
 # The 32-bit programs as they ship (the Release setup.exe, uninstall.exe and pkgtree.exe,
 # the demo's compiler built for i686, an i686 Release robot and Program
-# Manager stand-in), run by tests/e2e/i686_cases.sh: under this machine's
+# Manager stand-in; the package with uninstall.exe signed with a throwaway
+# test certificate), run by tests/e2e/i686_cases.sh: under this machine's
 # 32-bit Wine on the i686 route, in an emulated machine whose kernel runs
 # 32-bit code on the x86_64 route (scripts/i686-stage.sh, scripts/guest).
 # On the x86_64 route `make test` has the emulated machine's disks made from
@@ -188,8 +192,10 @@ i686-test: deps i686-image
 	tests/e2e/make-demo-package.sh --layout $(I686_DIR)/tcc/tree $(I686_DIR)/demo
 	$(MAKE) --no-print-directory package PLAIN=$(I686_DIR)/demo/plain ENV=$(I686_DIR)/demo/env \
 	  INF=$(I686_DIR)/demo/inf OUT=$(I686_DIR)/demo/package
+	scripts/test-certificate.sh $(I686_DIR)/certificate
 	$(MAKE) --no-print-directory package PLAIN=$(I686_DIR)/demo/plain ENV=$(I686_DIR)/demo/env \
-	  INF=$(I686_DIR)/demo/inf OUT=$(I686_DIR)/demo/uninstaller-package UNINSTALLER=1
+	  INF=$(I686_DIR)/demo/inf OUT=$(I686_DIR)/demo/uninstaller-package UNINSTALLER=1 \
+	  SIGN='$(CURDIR)/scripts/test-certificate.sh --sign $(abspath $(I686_DIR)/certificate) {}'
 	scripts/i686-stage.sh $(WIN_ARCH) $(BUILD)/win32-release/bin $(I686_TOOLS)/bin $(I686_DIR)/demo $(I686_DIR)/run
 
 clean:

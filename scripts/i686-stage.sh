@@ -4,7 +4,7 @@
 # RELEASE_BIN holds the i686 Release setup.exe, uninstall.exe and pkgtree.exe,
 # TOOLS_BIN the i686 robot.exe and progman_standin.exe, DEMO_DIR the demo's
 # plain tree and its packages, without and with uninstall.exe (made with that
-# setup.exe). ARCH is the Makefile's WIN_ARCH:
+# setup.exe; the second signed). ARCH is the Makefile's WIN_ARCH:
 # i686 runs tests/e2e/i686_cases.sh under this machine's own 32-bit Wine;
 # x86_64 (a kernel that runs no 32-bit code) runs it in an emulated x86_64
 # machine (scripts/guest/image.sh makes it, cached) whose kernel does: a

@@ -260,8 +260,9 @@ case "$name" in
       'grep -q "^setup.exe ended with status [1-9][0-9]* before the robot was done: Application could not be started" "$case_dir/robot.out"'
     ;;
   uninstall)
-    # The demo package made with --uninstaller: installed, then removed by
-    # the uninstall.exe it carries, started from the installed folder.
+    # The demo package made with --uninstaller and signed: installed, then
+    # removed by the signed uninstall.exe it carries, started from the
+    # installed folder.
     rm -rf "$package" "$drive_c/gcc-removed"
     cp -al "$demo/uninstaller-package" "$package"
     folder='C:\gcc-removed' installed=$drive_c/gcc-removed
@@ -278,8 +279,15 @@ case "$name" in
     before=$(environment)
     accept_and_install "$folder"
     installed_environment=$(environment)
-    check "setup.exe installed it, uninstall.exe and its list at the folder's root, PATH changed" \
-      '[ "$(status)" = 0 ] && [ -f "$installed/uninstall.exe" ] && [ -f "$installed/uninstall.lst" ] &&
+    # A Windows program's certificate table: data directory 4 of its optional
+    # header (PE32 or PE32+), a file offset and a size, both set.
+    signed() {
+      local at magic
+      at=$(od -An -tu4 -j60 -N4 "$1") && magic=$(od -An -tx2 -j$((at + 24)) -N2 "$1") || return 1
+      od -An -tu4 -j$((at + 24 + $([ "$magic" = " 020b" ] && echo 144 || echo 128))) -N8 "$1" | awk '{ exit !($1 > 0 && $2 > 0) }'
+    }
+    check "setup.exe, signed, installed it, uninstall.exe (signed) and its list at the folder's root, PATH changed" \
+      '[ "$(status)" = 0 ] && signed "$package/setup.exe" && signed "$installed/uninstall.exe" && [ -f "$installed/uninstall.lst" ] &&
        [[ "$installed_environment" == *"PATH REG_EXPAND_SZ C:\\gcc-removed\\bin;"* ]]'
     check "the group got the item that starts it" \
       'grep -qF "[AddItem(C:\\gcc-removed\\uninstall.exe,Uninstall GCC Demo)]" "$case_dir/executes.txt"'

@@ -4,7 +4,7 @@
 # installs the demo package, driven by the robot, with the Program Manager
 # stand-in; the installed compiler found through PATH after a log off; a
 # second run proposes the installed folder), `uninstall` (the package made
-# with uninstall.exe installed, then removed by it) and pkgtree.exe's
+# with uninstall.exe, signed, installed, then removed by it) and pkgtree.exe's
 # package, verify and expand (package_on_windows.sh).
 #   i686_cases.sh TOOLS_DIR DEMO_DIR WORK_DIR
 # TOOLS_DIR holds setup.exe, uninstall.exe, pkgtree.exe, robot.exe and

@@ -3,7 +3,8 @@
 # runs it: the programs side by side as the zip of `make dist` lays them out,
 # a tree in a Windows folder; then that package's setup.exe installs it,
 # driven by the robot. Then runs that fail (a file that cannot be read, a
-# problem check finds, Ctrl-C) must each leave that package as it was.
+# problem check finds, a signing command that breaks setup.exe, Ctrl-C) must
+# each leave that package as it was.
 #   package_on_windows.sh BENCH_DIR TOOLS_DIR WORK_DIR
 set -uo pipefail
 bench=$1 tools=$2 work=$3
@@ -87,10 +88,10 @@ failed_run() {  # NAME STATUS: after a run whose output is in $work/NAME.out and
     'grep -qx "pkgtree: nothing replaced: C:.maker.package is as it was" "$work/$name.txt"'
   [ $failures -eq 0 ] || { echo "--- $name"; cat "$work/$name.out" "$work/$name.txt"; }
 }
-package_into_place() {  # NAME PLAIN INF [OPTION...]: pkgtree.exe package into C:\maker\package
+package_into_place() {  # NAME PLAIN INF [PACKAGE_OPTION...]: pkgtree.exe package into C:\maker\package
   local name=$1 plain_arg=$2 inf_arg=$3
   shift 3
-  ( cd "$maker" && wine pkgtree.exe "$@" package "${any_setup[@]}" "$plain_arg" 'C:\maker\env' "$inf_arg" 'C:\maker\package' \
+  ( cd "$maker" && wine pkgtree.exe package "${any_setup[@]}" "$@" "$plain_arg" 'C:\maker\env' "$inf_arg" 'C:\maker\package' \
       </dev/null >"$work/$name.out" 2>"$work/$name.err" )
 }
 
@@ -109,6 +110,15 @@ package_into_place check-problem 'C:\maker\plain tree' 'C:\maker\bad.inf'
 status=$?
 failed_run check-problem 1
 check "check-problem: check named the missing program" 'grep -q "missing.exe is not a file of the package" "$work/check-problem.out"'
+
+# --sign: cmd.exe runs the command, with {} the staging folder's setup.exe,
+# in the steps' own process; what it left is checked.
+package_into_place sign-breaks 'C:\maker\plain tree' 'C:\maker\inf' --sign 'type nul > {}'
+status=$?
+failed_run sign-breaks 1
+check "sign-breaks: the command emptied the staging folder's copy, which is refused" \
+  'grep -qx "pkgtree: signing setup.exe: the command left it broken: an empty file, not a Windows program" "$work/sign-breaks.txt" &&
+   cmp -s "$maker/setup.exe" "$tools/setup.exe"'
 
 # Ctrl-C while the first file is compressed: the steps' process removes it
 # and says what is left; the waiting one removes the staging folder.

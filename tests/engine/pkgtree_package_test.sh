@@ -2,8 +2,10 @@
 # pkgtree package end to end: a good package from the installed layout's
 # setup.exe, one with --uninstaller, ENV and INF taken from the package they
 # replace, each refusal (a setup.exe that is no 32-bit Windows program among
-# them), a long OUT, failures after the folder was begun (a check problem, an
-# interrupt) leaving OUT as it was, a missing setup.exe, the version and the help.
+# them), a long OUT, --sign with a throwaway test certificate, failures after
+# the folder was begun (a signing command that fails or leaves the file
+# unsigned or broken, a check problem, an interrupt) leaving OUT as it was, a
+# missing setup.exe, the version and the help.
 #   pkgtree_package_test.sh PKGTREE VERSION
 set -u
 built=$(realpath "$1") version=$2
@@ -155,6 +157,45 @@ check "a long OUT: the package is made, and check gives the folder it may be unp
   grep -q "^warning: .*: unpacked in a folder of over 62 characters, the package cannot be installed" "$work/long.out"'
 rm -r "$work/long" "$far"
 
+# --sign: the staging folder's copies of setup.exe and uninstall.exe signed
+# in place, uninstall.exe before it is listed; an OUT whose path needs
+# quoting for the shell; a password in the command, which is never printed.
+originals() { md5sum "$work"/usr/share/gcc-setup/*; }
+originals_before=$(originals)
+certificate=$work/certificate
+for tool in osslsigncode openssl; do
+  command -v $tool >/dev/null || check "$tool is installed (scripts/install-deps.sh installs it)" false
+done
+"$(dirname "$0")/../../scripts/test-certificate.sh" "$certificate"
+password=$(cat "$certificate/test-signer.pass")
+sign="osslsigncode sign -certs $certificate/test-signer.pem -key $certificate/test-signer.key -pass $password"
+sign="$sign -in {} -out {}.signed >/dev/null && mv {}.signed {}"
+signed="$work/it's signed"
+"$pkgtree" -q package --uninstaller --sign "$sign" "$work/plain" "$work/env" "$work/inf" "$signed" \
+  >"$work/signed.out" 2>"$work/signed.err"
+check "--sign: status 0, setup.exe and then uninstall.exe signed, the command never printed" '[ $? -eq 0 ] &&
+  [ "$(grep "^== signing" "$work/signed.out")" = "$(printf "== signing %s\n" setup.exe uninstall.exe)" ] &&
+  ! grep -qF "$password" "$work/signed.out" "$work/signed.err"'
+"$pkgtree" -q expand "$signed/source" "$work/signed-expanded" >/dev/null
+verified() { osslsigncode verify -CAfile "$certificate/test-ca.pem" -in "$1" >"$work/verify.out" 2>&1 || { cat "$work/verify.out"; false; }; }
+crc32() { gzip -1 -c "$1" | tail -c 8 | head -c 4 | od -An -tx1 | awk '{ print $4 $3 $2 $1 }'; }
+check "osslsigncode verify passes on OUT's setup.exe and on the uninstall.exe it installs, which the list holds" \
+  'verified "$signed/setup.exe" && verified "$work/signed-expanded/uninstall.exe" &&
+   [ "$(grep " uninstall.exe$" "$work/signed-expanded/uninstall.lst")" = \
+     "file $(stat -c %s "$work/signed-expanded/uninstall.exe") $(crc32 "$work/signed-expanded/uninstall.exe") uninstall.exe" ] &&
+   [ "$(originals)" = "$originals_before" ]'
+failed_signing() {  # WHAT COMMAND EXPECTED_LINE
+  "$pkgtree" -q package --sign "$2" "$work/plain" "$work/env" "$work/inf" "$out" >/dev/null 2>"$work/sign-failed.err"
+  local rc=$? line="pkgtree: signing setup.exe: $3"
+  check "a signing command that $1: status 1, OUT and the setup.exe taken as they were" \
+    '[ $rc -eq 1 ] && [ "$(head -n1 "$work/sign-failed.err")" = "$line" ] &&
+     [ "$(tail -n1 "$work/sign-failed.err")" = "pkgtree: nothing replaced: $out is as it was" ] &&
+     [ "$(state "$out")" = "$before" ] && alone && [ "$(originals)" = "$originals_before" ]'
+}
+failed_signing fails "exit 3 {}" "the command ended with status 3"
+failed_signing "leaves it unsigned" "touch {}" "the command left it unsigned: it carries no certificate table"
+failed_signing "breaks it" ": >{}" "the command left it broken: an empty file, not a Windows program"
+
 # Failures once the staging folder is begun: check finds an env block that
 # no "::" closes; an interrupt.
 printf 'PATH\nREG_SZ\n\\bin\n' >"$work/open-env"
@@ -185,7 +226,7 @@ help_rc=$?
 "$pkgtree" -q -h >"$work/h.out"
 # Every option and verb, ENV and INF, the statuses, the manual page.
 said=1
-for word in -v -q "-j N" -- --setup --folder --any-setup package compress expand copy verify check \
+for word in -v -q "-j N" -- --setup --folder --any-setup --sign package compress expand copy verify check \
   REG_EXPAND_SZ '$\bin\gcc.exe,' "Exit status" 129 "man pkgtree"; do
   grep -qF -- "$word" "$work/help.out" || { said=0; echo "--help does not say: $word"; }
 done

@@ -16,7 +16,7 @@ const char kUsage[] =
     "       pkgtree [-q] [-j N] verify PACKAGE_SOURCE [PLAIN_TREE]\n"
     "       pkgtree check PACKAGE_DIR [FOLDER]\n"
     "       pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] [--any-setup]\n"
-    "                                [--uninstaller] PLAIN ENV INF OUT\n"
+    "                                [--uninstaller] [--sign COMMAND] PLAIN ENV INF OUT\n"
     "       pkgtree -h | --help | --version\n";
 
 // One screen: what a maker needs without the manual page, which Windows
@@ -35,6 +35,9 @@ const char kHelp[] =
     "    --any-setup     take a setup.exe that is no 32-bit Windows program (tests only)\n"
     "    --uninstaller   add uninstall.exe from beside setup.exe, its list of what the\n"
     "                    package installs, and the inf item \"Uninstall GROUP\"\n"
+    "    --sign COMMAND  sign the copies of setup.exe and uninstall.exe in place: the shell\n"
+    "                    runs COMMAND, each {} the quoted file (\"osslsigncode sign ... -in {}\n"
+    "                    -out {}.signed && mv {}.signed {}\"); COMMAND is never printed\n"
     "  compress PLAIN PACKAGE/source  each file one bzip2 stream; refuses names Windows\n"
     "        breaks and paths too long to install under c:\\program files\\gcc\n"
     "  expand PACKAGE/source DEST     what the installer does\n"

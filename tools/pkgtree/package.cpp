@@ -26,6 +26,7 @@
 #include "platform/platform.h"
 #include "pkgtree.h"
 #include "progress.h"
+#include "sign.h"
 
 namespace fs = std::filesystem;
 
@@ -56,7 +57,7 @@ bool write_whole(const fs::path& path, const std::string& bytes) {
 
 // package's own options, after the verb. A new option is one row below.
 struct Arguments {
-  std::string setup, folder = kDefaultFolder;
+  std::string setup, folder = kDefaultFolder, sign;
   bool any_setup = false, uninstaller = false;
   const char* plain = nullptr;
   const char* env = nullptr;
@@ -72,6 +73,7 @@ struct ValueOption {
 const ValueOption kValueOptions[] = {
     {"--setup", "FILE", &Arguments::setup},
     {"--folder", "FOLDER", &Arguments::folder},
+    {"--sign", "COMMAND", &Arguments::sign},
 };
 struct FlagOption {
   const char* name;
@@ -133,6 +135,7 @@ fs::path installed_setup() {
 
 struct Steps {
   std::string plain, source, stage, folder;
+  std::string sign;  // --sign: the maker's command, empty for none
   bool any_setup = false;  // a setup.exe 32-bit Windows cannot start is only a warning
   bool uninstaller = false;  // --uninstaller: its files wait in the staging folder
   Options options;
@@ -140,6 +143,14 @@ struct Steps {
 
 // The package's own steps, each stopping the run at its first problem.
 int run_steps(const Steps& s) {
+  // The staging folder's copies are signed before uninstall.exe is listed
+  // and compressed, so that its list holds the signed file's CRC.
+  std::string why;
+  if (!s.sign.empty() && !sign_in_place(s.sign, (fs::path(s.stage) / "setup.exe").string(), "setup.exe", &why))
+    return problem(why);
+  if (!s.sign.empty() && s.uninstaller &&
+      !sign_in_place(s.sign, staged_uninstaller(s.stage).string(), "uninstall.exe", &why))
+    return problem(why);
   std::printf("== compressing %s into %s (%u jobs)\n", s.plain.c_str(), s.source.c_str(), s.options.jobs);
   std::fflush(stdout);
   double started = seconds_now();
@@ -215,6 +226,7 @@ int in_child(const Steps& steps) {
   arguments.insert(arguments.end(), {"-j", std::to_string(steps.options.jobs), kStepsVerb, steps.plain, steps.source,
                                      steps.stage, steps.folder, steps.any_setup ? "1" : "0",
                                      steps.uninstaller ? "1" : "0"});
+  if (!steps.sign.empty()) arguments.push_back(steps.sign);
   if (g_interrupted.load()) return 130;
   unsigned long code = 1;
   std::string why;
@@ -285,8 +297,8 @@ bool move_into_place(const fs::path& stage, const fs::path& out, std::string* wh
 
 #ifdef _WIN32
 int run_package_steps(int count, char** args, const Options& options) {
-  if (count != 6) {
-    std::fprintf(stderr, "pkgtree: %s takes 6 operands, not %d\n", kStepsVerb, count);
+  if (count != 6 && count != 7) {
+    std::fprintf(stderr, "pkgtree: %s takes 6 or 7 operands, not %d\n", kStepsVerb, count);
     return 2;
   }
   Steps steps;
@@ -296,6 +308,7 @@ int run_package_steps(int count, char** args, const Options& options) {
   steps.folder = args[3];
   steps.any_setup = std::strcmp(args[4], "1") == 0;
   steps.uninstaller = std::strcmp(args[5], "1") == 0;
+  if (count == 7) steps.sign = args[6];
   steps.options = options;
   steps.options.install_folder = steps.folder;
   int status = run_steps(steps);
@@ -309,6 +322,7 @@ int run_package(int count, char** args, const Options& options) {
   Arguments a;
   std::string why = parse(count, args, &a);
   if (!why.empty()) return usage_error(why);
+  if (!a.sign.empty() && !names_the_file(a.sign)) return usage_error("--sign's COMMAND holds no {} to stand for the file to sign");
   if (!operand_given("PLAIN", a.plain) || !operand_given("OUT", a.out)) return 2;
   if (*a.env == '\0' || *a.inf == '\0') {
     std::fprintf(stderr, "pkgtree: the %s is empty: it names no file\n", *a.env == '\0' ? "ENV" : "INF");
@@ -318,6 +332,7 @@ int run_package(int count, char** args, const Options& options) {
   steps.options = options;
   steps.options.install_folder = steps.folder = a.folder;
   steps.any_setup = a.any_setup;
+  steps.sign = a.sign;
   const char* plain = a.plain;
   const char* env = a.env;
   const char* inf = a.inf;

@@ -103,7 +103,8 @@ std::string not_a_32bit_windows_program(const std::string& native_path);
 std::string unsigned_because(const std::string& native_path);
 #ifdef _WIN32
 // On Windows `package` runs its steps in this program started again with a
-// verb the usage does not name: PLAIN SOURCE STAGE FOLDER ANY_SETUP UNINSTALLER.
+// verb the usage does not name: PLAIN SOURCE STAGE FOLDER ANY_SETUP UNINSTALLER
+// [SIGN_COMMAND].
 constexpr char kStepsVerb[] = "package-steps";
 int run_package_steps(int count, char** args, const Options& options);
 #endif
@@ -121,6 +122,8 @@ bool prepare_uninstaller(const std::filesystem::path& setup, const std::string& 
 // uninstall.exe into the staging folder, where the steps find it; false
 // when it cannot be written.
 bool stage_uninstaller(const std::filesystem::path& stage, const UninstallerPart& part);
+// Where it waits there, to be signed and listed.
+std::filesystem::path staged_uninstaller(const std::filesystem::path& stage);
 // A step after the package's source is verified: the list of `plain`,
 // uninstall.exe and STAGE's env and inf, then both files compressed,
 // verified and moved into STAGE/source; 0, else the failing step's status.

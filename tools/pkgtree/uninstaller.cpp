@@ -119,10 +119,12 @@ bool prepare_uninstaller(const fs::path& setup, const std::string& env_bytes, co
   return true;
 }
 
+fs::path staged_uninstaller(const fs::path& stage) { return extra_plain(stage) / kUninstallerName; }
+
 bool stage_uninstaller(const fs::path& stage, const UninstallerPart& part) {
   std::error_code ec;
   fs::create_directories(extra_plain(stage), ec);
-  return !ec && write_whole(extra_plain(stage) / kUninstallerName, part.program);
+  return !ec && write_whole(staged_uninstaller(stage), part.program);
 }
 
 int add_uninstaller(const std::string& plain, const std::string& stage, const Options& options) {

@@ -144,16 +144,12 @@ std::string quoted_argument(const std::string& text) {
   return out + "\"";
 }
 
-bool run_own_program(const std::vector<std::string>& arguments, unsigned long* exit_code, std::string* why) {
-  char program[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, program, sizeof program);
-  if (n == 0 || n >= sizeof program) {
-    *why = "its own path cannot be told";
-    return false;
-  }
-  std::string line = quoted_argument(std::string(program, n));
-  for (const std::string& argument : arguments) line += " " + quoted_argument(argument);
-  // The same standard handles, whether they are the console or files.
+namespace {
+
+// `program` started with the command line `line` on the same console, process
+// group and standard handles (whether they are the console or files), so
+// that Ctrl-C reaches it too; waits for it.
+bool run_and_wait(const char* program, std::string line, unsigned long* exit_code, std::string* why) {
   STARTUPINFOA start{};
   start.cb = sizeof start;
   start.dwFlags = STARTF_USESTDHANDLES;
@@ -167,7 +163,6 @@ bool run_own_program(const std::vector<std::string>& arguments, unsigned long* e
   std::fflush(stdout);
   std::fflush(stderr);
   PROCESS_INFORMATION process{};
-  // The same console and process group: Ctrl-C reaches the child too.
   if (!CreateProcessA(program, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
     *why = error_text(GetLastError());
     return false;
@@ -179,6 +174,34 @@ bool run_own_program(const std::vector<std::string>& arguments, unsigned long* e
   CloseHandle(process.hProcess);
   *exit_code = code;
   return true;
+}
+
+}  // namespace
+
+bool run_own_program(const std::vector<std::string>& arguments, unsigned long* exit_code, std::string* why) {
+  char program[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, program, sizeof program);
+  if (n == 0 || n >= sizeof program) {
+    *why = "its own path cannot be told";
+    return false;
+  }
+  std::string line = quoted_argument(std::string(program, n));
+  for (const std::string& argument : arguments) line += " " + quoted_argument(argument);
+  return run_and_wait(program, line, exit_code, why);
+}
+
+bool run_shell_command(const std::string& command, unsigned long* exit_code, std::string* why) {
+  // The system's own cmd.exe, never one found in the current folder; /d
+  // skips the AutoRun commands of the registry; with /s the text between
+  // the first and the last quote is the command, kept as it is.
+  char shell[MAX_PATH];
+  UINT n = GetSystemDirectoryA(shell, sizeof shell);
+  if (n == 0 || n + sizeof "\\cmd.exe" > sizeof shell) {
+    *why = "the system folder, where cmd.exe is, cannot be told";
+    return false;
+  }
+  std::strcat(shell, "\\cmd.exe");
+  return run_and_wait(shell, quoted_argument(shell) + " /d /s /c \"" + command + "\"", exit_code, why);
 }
 
 bool rename_path(const wchar_t* from, const wchar_t* to, unsigned long* error, unsigned patience_ms) {

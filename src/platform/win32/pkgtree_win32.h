@@ -1,6 +1,6 @@
 // What pkgtree needs of Windows beyond the engine's ports: the console's
-// interrupts, its own program started again, renames that outlast a virus
-// scanner, and what a junction or symbolic link leads to.
+// interrupts, its own program started again, a shell command, renames that
+// outlast a virus scanner, and what a junction or symbolic link leads to.
 #pragma once
 
 #include <string>
@@ -22,6 +22,10 @@ std::string quoted_argument(const std::string& text);
 // same console and standard handles; waits for it. False, with the reason,
 // when it could not be started.
 bool run_own_program(const std::vector<std::string>& arguments, unsigned long* exit_code, std::string* why);
+// `command` run by the system's cmd.exe (cmd.exe /d /s /c "COMMAND") on the
+// same console and standard handles; waits for it. False, with the reason,
+// when it could not be started.
+bool run_shell_command(const std::string& command, unsigned long* exit_code, std::string* why);
 
 // Renames without replacing anything. A refusal that another process holding
 // the file causes (access denied, a sharing violation) is tried again with
