@@ -23,7 +23,7 @@ int32_t Registry::query_text(RegistryKey key, const char* name, uint32_t* type, 
     }
     std::free(buffer);
     // A size that does not grow would ask again for ever.
-    if (answer != kRegistryMoreData || size <= capacity) return answer == kRegistryOk ? kRegistryNotText : answer;
+    if (answer != kRegistryMoreData || size <= capacity) return answer == kRegistryOk ? -1 : answer;
     capacity = size;
     buffer = static_cast<char*>(std::malloc(capacity));
   }

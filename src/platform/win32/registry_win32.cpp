@@ -95,7 +95,7 @@ class Win32Registry : public Registry {
       *type = value_type;
       if (answer == ERROR_SUCCESS && size <= data.size()) break;
       // A size that does not grow would ask again for ever.
-      if (answer != ERROR_MORE_DATA || size <= data.size()) return answer == ERROR_SUCCESS ? kRegistryNotText : answer;
+      if (answer != ERROR_MORE_DATA || size <= data.size()) return answer == ERROR_SUCCESS ? -1 : answer;
       try {
         data.assign(size, 0);
       } catch (const std::bad_alloc&) {
