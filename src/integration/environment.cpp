@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "integration/settings_reader.h"
 
@@ -43,57 +44,35 @@ bool contains_item(const char* list, int32_t length, const char* item, int32_t i
   return false;
 }
 
-int32_t write_text(Registry* registry, RegistryKey key, const char* name, uint32_t type,
-                   const char* text) {
-  return registry->set_value(key, name, type, text, static_cast<uint32_t>(std::strlen(text) + 1));
+const char* root_words(RegistryRoot root) { return root == RegistryRoot::LocalMachine ? "all users" : "this user"; }
+
+// Only a string value holding no zero before its end is a list to merge;
+// anything else is another program's data, left as it was.
+bool is_text_list(uint32_t type, const std::string& text) {
+  return (type == kRegSz || type == kRegExpandSz) && text.find('\0') == std::string::npos;
 }
 
-int32_t write_variable(Registry* registry, RegistryKey key, const char* name, uint32_t type,
-                       const char* value) {
+int32_t write_variable(Registry* registry, RegistryKey key, RegistryRoot root, const char* name,
+                       uint32_t type, const char* value) {
+  std::string text_name, fresh;
+  if (!registry->text_from_ansi(name, &text_name) || !registry->text_from_ansi(value, &fresh))
+    return kRegistryNotText;
   uint32_t existing_type = 0;
-  char* existing = nullptr;
-  int32_t answer = query_whole_value(registry, key, name, &existing_type, &existing);
-  if (answer == kRegistryNotFound) return write_text(registry, key, name, type, value);
+  std::string existing;
+  int32_t answer = registry->query_text(key, text_name.c_str(), &existing_type, &existing);
+  if (answer == kRegistryNotFound) return registry->set_text(key, text_name.c_str(), type, fresh);
+  if (answer == kRegistryOk && !is_text_list(existing_type, existing)) answer = kRegistryNotText;
+  if (answer == kRegistryNotText)
+    say((std::string(name) + " for " + root_words(root) + " is left as it was: it is not plain text.").c_str());
   if (answer != kRegistryOk) return answer;
   // The existing type stays: a value the user made expandable remains so.
-  char* merged = static_cast<char*>(std::malloc(std::strlen(existing) + std::strlen(value) + 2));
-  int32_t result = -1;
-  if (merged != nullptr) {
-    merge_value_list(existing, value, merged);
-    result = write_text(registry, key, name, existing_type, merged);
-  }
-  std::free(merged);
-  std::free(existing);
-  return result;
+  std::string merged(existing.size() + fresh.size() + 2, '\0');
+  merge_value_list(existing.c_str(), fresh.c_str(), merged.data());
+  merged.resize(std::strlen(merged.c_str()));
+  return registry->set_text(key, text_name.c_str(), existing_type, merged);
 }
 
 }  // namespace
-
-// Reads a value whole: the platform tells the size it needs. A text one byte
-// longer than reported is always terminated, whatever the stored data holds.
-int32_t query_whole_value(Registry* registry, RegistryKey key, const char* name, uint32_t* type,
-                          char** data) {
-  uint32_t capacity = 1;
-  char* buffer = static_cast<char*>(std::malloc(capacity + 1));
-  for (;;) {
-    if (buffer == nullptr) return -1;
-    uint32_t size = capacity;
-    int32_t answer = registry->query_value(key, name, type, buffer, &size);
-    if (answer == kRegistryOk && size <= capacity) {
-      buffer[size] = '\0';
-      *data = buffer;
-      return answer;
-    }
-    // A size that does not grow would ask again for ever.
-    if (answer != kRegistryMoreData || size <= capacity || size == UINT32_MAX) {
-      std::free(buffer);
-      return answer == kRegistryOk ? -1 : answer;
-    }
-    capacity = size;
-    std::free(buffer);
-    buffer = static_cast<char*>(std::malloc(capacity + 1));
-  }
-}
 
 int32_t list_item_end(const char* list, int32_t start) {
   return item_end(list, static_cast<int32_t>(std::strlen(list)), start);
@@ -230,7 +209,7 @@ int write_environment_key(int32_t count, RegistryRoot root, const char* key_path
   RegistryKey key = nullptr;
   if (registry->create_key(root, key_path, &key) != kRegistryOk) return 0;
   for (int32_t i = 0; i < count; ++i) {
-    if (write_variable(registry, key, table.name[i], table.type[i], table.value[i]) != kRegistryOk) {
+    if (write_variable(registry, key, root, table.name[i], table.type[i], table.value[i]) != kRegistryOk) {
       registry->close_key(key);
       return 0;
     }

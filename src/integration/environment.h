@@ -49,12 +49,6 @@ const char* read_env_line(EnvLineReader& reader, const char* line, int32_t lengt
 // folder, joined by ';'. False when it would not fit `size` bytes.
 bool build_value(const char* value_line, const char* installation_folder, char* out, int32_t size);
 
-// Reads the value `name` whole into *data (malloc'd, one zero byte after
-// what the platform gave, to be freed): the registry's answer, 0 when read,
-// -1 when the memory or the platform's sizes fail.
-int32_t query_whole_value(Registry* registry, RegistryKey key, const char* name, uint32_t* type,
-                          char** data);
-
 // Writes the first `count` variables into the key: 1 all written, 0 otherwise.
 int write_environment_key(int32_t count, RegistryRoot root, const char* key_path,
                           const EnvTable& table);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "common/fatal.h"
 #include "common/install_state.h"
@@ -16,6 +17,7 @@ constexpr uint32_t kRegExpandSz = 2;   // REG_EXPAND_SZ
 constexpr int32_t kRegistryOk = 0;
 constexpr int32_t kRegistryNotFound = 2;    // ERROR_FILE_NOT_FOUND
 constexpr int32_t kRegistryMoreData = 234;  // ERROR_MORE_DATA
+constexpr int32_t kRegistryNotText = 13;    // ERROR_INVALID_DATA: no text to be read whole
 
 enum class RegistryRoot : int32_t { LocalMachine = 0, CurrentUser = 1 };
 
@@ -39,6 +41,20 @@ class Registry {
   // RegSetValueExA(key, name, 0, type, data, size): 0 = written.
   virtual int32_t set_value(RegistryKey key, const char* name, uint32_t type, const char* data,
                             uint32_t size) = 0;
+  // The environment values read and written whole, in UTF-8: on Windows
+  // through RegQueryValueExW and RegSetValueExW, so that an item outside the
+  // ANSI code page comes back as it was. The byte calls above serve a store
+  // that keeps UTF-8 as it is, and the default folder's ANSI read.
+  // query_text: the answer of the read; *text the data without the zeros
+  // that end it (a zero before them stays, for the caller to refuse), or
+  // kRegistryNotText when the data is no text (UTF-16 cut or ill-formed).
+  virtual int32_t query_text(RegistryKey key, const char* name, uint32_t* type, std::string* text);
+  // set_text: `text` and its terminator; kRegistryNotText when it is no UTF-8.
+  virtual int32_t set_text(RegistryKey key, const char* name, uint32_t type, const std::string& text);
+  // The package's text (ANSI code page) as the UTF-8 of the two calls above:
+  // MultiByteToWideChar(CP_ACP) on Windows; as it is elsewhere. False when
+  // it cannot be converted.
+  virtual bool text_from_ansi(const char* ansi, std::string* text);
   // RegDeleteValueA(key, name): 0 = deleted.
   virtual int32_t delete_value(RegistryKey key, const char* name) = 0;
   // RegCloseKey.

@@ -158,17 +158,34 @@ const char* key_path(RegistryRoot root) {
   return root == RegistryRoot::LocalMachine ? kMachineEnvironmentKey : kUserEnvironmentKey;
 }
 
-// The package's items that `value` holds, each once.
-std::vector<std::string> items_present(const char* value, const char* ours) {
+// The package's items (ANSI, as they are shown) that `value` holds, each once.
+std::vector<std::string> items_present(Registry* registry, const std::string& value, const char* ours) {
   std::vector<std::string> present;
-  std::string rest(std::strlen(value) + 1, '\0');
+  std::string rest(value.size() + 1, '\0');
   for (int32_t start = 0, end; (end = list_item_end(ours, start)) != kNoListItem; start = end + 2) {
-    std::string item(ours + start, static_cast<std::size_t>(end - start + 1));
-    if (remove_value_items(value, item.c_str(), rest.data()) > 0 &&
+    std::string item(ours + start, static_cast<std::size_t>(end - start + 1)), text;
+    if (registry->text_from_ansi(item.c_str(), &text) && remove_value_items(value.c_str(), text.c_str(), rest.data()) > 0 &&
         std::find(present.begin(), present.end(), item) == present.end())
       present.push_back(item);
   }
   return present;
+}
+
+// Variable i of the package as the registry's text: its name in *name, its
+// items in *ours, and the key's value of it in *value. kRegistryOk only for
+// a value that is a list of text; kRegistryNotText for one that is not, or
+// for a name or items that cannot be converted.
+int32_t read_ours(Registry* registry, RegistryKey key, const EnvTable& table, int32_t i, std::string* name,
+                  std::string* ours, std::string* value, uint32_t* type = nullptr) {
+  if (!registry->text_from_ansi(table.name[i], name) || !registry->text_from_ansi(table.value[i], ours))
+    return kRegistryNotText;
+  uint32_t value_type = 0;
+  int32_t answer = registry->query_text(key, name->c_str(), &value_type, value);
+  if (type != nullptr) *type = value_type;
+  if (answer == kRegistryOk &&
+      ((value_type != kRegSz && value_type != kRegExpandSz) || value->find('\0') != std::string::npos))
+    return kRegistryNotText;
+  return answer;
 }
 
 // A key that may be read but not written: each package item in it stays.
@@ -178,14 +195,12 @@ void report_unwritable_key(Uninstall& u, RegistryRoot root) {
   if (registry->open_key_for_reading(root, key_path(root), &key) != kRegistryOk) return;
   const EnvTable& table = *u.environment;
   for (int32_t i = 0; i < table.count; ++i) {
-    uint32_t type = 0;
-    char* value = nullptr;
-    if (query_whole_value(registry, key, table.name[i], &type, &value) != kRegistryOk) continue;
-    for (const std::string& item : items_present(value, table.value[i])) {
+    std::string name, ours, value;
+    if (read_ours(registry, key, table, i, &name, &ours, &value) != kRegistryOk) continue;
+    for (const std::string& item : items_present(registry, value, table.value[i])) {
       keep(u, item + " in " + table.name[i] + " for " + root_words(root), "no right to change it");
       u.environment_kept = true;
     }
-    std::free(value);
   }
   registry->close_key(key);
 }
@@ -201,26 +216,23 @@ void clean_key(Uninstall& u, RegistryRoot root) {
   }
   const EnvTable& table = *u.environment;
   for (int32_t i = 0; i < table.count; ++i) {
+    std::string name, ours, value;
     uint32_t type = 0;
-    char* value = nullptr;
-    answer = query_whole_value(registry, key, table.name[i], &type, &value);
+    answer = read_ours(registry, key, table, i, &name, &ours, &value, &type);
     if (answer == kRegistryNotFound) continue;
     std::string what = std::string(table.name[i]) + " for " + root_words(root);
     if (answer != kRegistryOk) {
-      keep(u, what, "could not be read");
+      keep(u, what, answer == kRegistryNotText ? "it is not plain text" : "could not be read");
       u.environment_kept = true;
       continue;
     }
-    std::string remaining(std::strlen(value) + 1, '\0');
-    int32_t dropped = remove_value_items(value, table.value[i], remaining.data());
-    std::free(value);
+    std::string remaining(value.size() + 1, '\0');
+    int32_t dropped = remove_value_items(value.c_str(), ours.c_str(), remaining.data());
     if (dropped == 0) continue;
     remaining.resize(std::strlen(remaining.c_str()));
     // A value left without items goes; other items stay with the value's type.
-    answer = remaining.empty()
-                 ? registry->delete_value(key, table.name[i])
-                 : registry->set_value(key, table.name[i], type, remaining.c_str(),
-                                       static_cast<uint32_t>(remaining.size() + 1));
+    answer = remaining.empty() ? registry->delete_value(key, table.name[i])
+                               : registry->set_text(key, name.c_str(), type, remaining);
     if (answer == kRegistryOk) {
       u.items_removed += dropped;
     } else {
@@ -238,12 +250,10 @@ bool key_holds_ours(const Uninstall& u, RegistryRoot root) {
   bool found = false;
   const EnvTable& table = *u.environment;
   for (int32_t i = 0; i < table.count && !found; ++i) {
-    uint32_t type = 0;
-    char* value = nullptr;
-    if (query_whole_value(registry, key, table.name[i], &type, &value) != kRegistryOk) continue;
-    std::string rest(std::strlen(value) + 1, '\0');
-    found = remove_value_items(value, table.value[i], rest.data()) > 0;
-    std::free(value);
+    std::string name, ours, value;
+    if (read_ours(registry, key, table, i, &name, &ours, &value) != kRegistryOk) continue;
+    std::string rest(value.size() + 1, '\0');
+    found = remove_value_items(value.c_str(), ours.c_str(), rest.data()) > 0;
   }
   registry->close_key(key);
   return found;

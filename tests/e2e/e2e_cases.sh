@@ -44,6 +44,29 @@ finish() {
 
 drive_c=$WINEPREFIX/drive_c
 machine_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+# The registry's wide text, both ways through regedit's UTF-16 files (what
+# `reg query` prints to a pipe passes through the ANSI code page).
+machine_reg_key='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+wide_value() {  # NAME -> the machine key's value of NAME, in UTF-8 ("" when none)
+  rm -f "$case_dir/export.reg"
+  wine regedit /E "$(winepath -w "$case_dir/export.reg")" "$machine_reg_key" </dev/null >/dev/null 2>&1
+  # A string's bytes are UTF-16 hex, wrapped over lines ending in "\".
+  local hex
+  hex=$(iconv -f UTF-16LE -t UTF-8 "$case_dir/export.reg" | tr -d '\r' | awk -v name="\"$1\"=hex(2):" '
+    on { line = $0; sub(/^ +/, "", line) }
+    !on && tolower(substr($0, 1, length(name))) == tolower(name) { on = 1; line = substr($0, length(name) + 1) }
+    on { more = sub(/\\$/, "", line); printf "%s", line; if (!more) exit }')
+  [ -n "$hex" ] || return 0
+  printf "$(printf '%s' "$hex" | tr -d ' ' | sed 's/^/\\x/; s/,/\\x/g')" | iconv -f UTF-16LE -t UTF-8 | tr -d '\0'
+}
+set_wide_value() {  # NAME TEXT: NAME an expandable string of the machine key
+  local hex
+  hex=$(printf '%s\0' "$2" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//')
+  { printf '\xff\xfe'
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n"%s"=hex(2):%s\r\n\r\n' "$machine_reg_key" "$1" "$hex" |
+      iconv -f UTF-8 -t UTF-16LE; } >"$case_dir/import.reg"
+  wine regedit /S "$(winepath -w "$case_dir/import.reg")" </dev/null >/dev/null 2>&1
+}
 reg_value() {  # KEY NAME -> "TYPE DATA"
   wine reg query "$1" /v "$2" </dev/null >"$case_dir/reg.out" 2>/dev/null
   tr -d '\r' <"$case_dir/reg.out" | awk -v n="$2" '$1 == n { t = $2; $1 = ""; $2 = ""; sub(/^  /, ""); print t " " $0 }'
@@ -276,9 +299,15 @@ case "$name" in
         echo "$key LIBRARY_PATH $(reg_value "$key" LIBRARY_PATH)"
       done
     }
+    # Other programs' folders outside the ANSI code page, on the machine's PATH.
+    wide_before=$(wide_value PATH)
+    wide_others='C:\Łukasz\bin;C:\工具\bin'
+    set_wide_value PATH "$wide_others;$wide_before"
     before=$(environment)
     accept_and_install "$folder"
     installed_environment=$(environment)
+    check "after the install, the machine's PATH is the package's folder and the rest exactly as it was" \
+      '[ -n "$wide_before" ] && [ "$(wide_value PATH)" = "C:\gcc-removed\bin;$wide_others;$wide_before" ]'
     # A Windows program's certificate table: data directory 4 of its optional
     # header (PE32 or PE32+), a file offset and a size, both set.
     signed() {
@@ -326,6 +355,9 @@ case "$name" in
       '[ $rc -eq 0 ] && [ ! -s "$case_dir/uninstall.out" ] &&
        grep -q "^uninstall: GCC Demo has been removed from C:.gcc-removed. Removed: " "$case_dir/uninstall.err"'
     check "PATH and LIBRARY_PATH in both keys exactly as before the install" '[ "$(environment)" = "$before" ]'
+    check "the machine's PATH read whole is exactly as before the install" \
+      '[ "$(wide_value PATH)" = "$wide_others;$wide_before" ]'
+    set_wide_value PATH "$wide_before"
     check "nothing of the package is left under drive_c, uninstall.exe included (the temporary folder aside)" \
       '[ ! -e "$installed" ] &&
        [ "$(leftovers)" = "$others" ]'

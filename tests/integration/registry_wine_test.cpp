@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "integration/default_folder.h"
 #include "integration/environment.h"
@@ -77,6 +78,56 @@ TEST_F(WineRegistry, ConfigureWritesTheMachineKeyAndMergesPath) {
   Saved added = read_value(HKEY_LOCAL_MACHINE, kMachineKey, "GCC_SETUP_TEST");
   EXPECT_EQ(added.data, "c:\\tools\\gcc\\lib;c:\\tools\\gcc\\include");
   EXPECT_EQ(added.type, static_cast<DWORD>(REG_EXPAND_SZ));
+}
+
+// The machine's PATH through the wide calls: its type and its bytes as stored.
+std::pair<DWORD, std::string> stored_path() {
+  HKEY key;
+  std::pair<DWORD, std::string> value{0, std::string(4096, '\0')};
+  DWORD size = static_cast<DWORD>(value.second.size());
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMachineKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  if (RegQueryValueExW(key, L"PATH", nullptr, &value.first, reinterpret_cast<BYTE*>(&value.second[0]), &size) != 0)
+    size = 0;
+  RegCloseKey(key);
+  value.second.resize(size);
+  return value;
+}
+
+void put_path(DWORD type, const std::wstring& data, DWORD size) {
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMachineKey, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key, L"PATH", 0, type, reinterpret_cast<const BYTE*>(data.data()), size), ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+// Other programs' items outside the code page merged whole; data that is no
+// list of text left byte for byte, said, and the variable written for the user.
+TEST_F(WineRegistry, OtherProgramsPathKeptWholeOrLeftAsItWas) {
+  write("env", "PATH\nREG_SZ\n\\bin\n::\n");
+  const std::wstring others = L"C:\\\u0141ukasz\\bin;C:\\\u5DE5\u5177\\bin";
+  put_path(REG_EXPAND_SZ, others, static_cast<DWORD>((others.size() + 1) * 2));
+  EXPECT_EQ(configure("c:\\tools\\gcc"), 1);
+  const std::wstring merged = L"c:\\tools\\gcc\\bin;" + others;
+  EXPECT_EQ(stored_path(), std::make_pair(static_cast<DWORD>(REG_EXPAND_SZ),
+                                          std::string(reinterpret_cast<const char*>(merged.c_str()), (merged.size() + 1) * 2)));
+  struct Case {
+    const char* what;
+    DWORD type;
+    std::wstring data;
+    DWORD size;
+  } cases[] = {{"binary", REG_BINARY, L"C:\\x", 8},
+               {"a zero inside", REG_EXPAND_SZ, std::wstring(L"C:\\x\0C:\\y\0", 10), 20},
+               {"a lone surrogate", REG_SZ, std::wstring(L"C:\\\xD800\0", 5), 10},
+               {"an odd size", REG_SZ, L"C:\\x", 7}};
+  for (const Case& c : cases) {
+    put_path(c.type, c.data, c.size);
+    std::pair<DWORD, std::string> before = stored_path();
+    std::string printed;
+    EXPECT_EQ(configure("c:\\tools\\gcc", &printed), 2) << c.what;
+    EXPECT_EQ(printed, "PATH for all users is left as it was: it is not plain text.\n") << c.what;
+    EXPECT_EQ(stored_path(), before) << c.what;
+    EXPECT_EQ(before.second.size(), c.size) << c.what;
+  }
 }
 
 TEST_F(WineRegistry, InstallationFoundOnThePrefixPath) {

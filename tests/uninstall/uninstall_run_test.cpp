@@ -85,10 +85,11 @@ class UninstallRun : public ::testing::Test {
   }
 
   // The installer, then what the package maker adds: uninstall.exe and the list.
-  void install() {
+  void install(std::string* out = nullptr) {
     ProgramRun r = run_program(SETUP_PATH, {}, package_, root_,
                                "click 1\ntype " + dest_.string() + "\nclick 5\nclick 7\n", registry_files());
     ASSERT_EQ(r.status, 0);
+    if (out != nullptr) *out = r.out;
     ASSERT_TRUE(fs::exists(dest_ / "bin" / "gcc.exe")) << r.err;
     std::string text, why;
     ASSERT_TRUE(package_manifest((root_ / "plain").c_str(), kUninstaller, kEnv, kInf, &text, &why)) << why;
@@ -103,22 +104,23 @@ class UninstallRun : public ::testing::Test {
     return run_program(UNINSTALL_PATH, args, root_, root_, script, all);
   }
 
-  // A value of the machine's key through the native registry, as text.
-  std::string machine_value(const char* name, uint32_t* type = nullptr) {
+  // A value of a key through the native registry, as text.
+  std::string value_of(const char* name, uint32_t* type = nullptr, RegistryRoot root = RegistryRoot::LocalMachine) {
     Registry* registry = platform_integration_ports().registry;
     RegistryKey key = nullptr;
-    if (registry->open_key_for_reading(RegistryRoot::LocalMachine, kMachineEnvironmentKey, &key) != 0) return "<no key>";
+    const char* path = root == RegistryRoot::LocalMachine ? kMachineEnvironmentKey : kUserEnvironmentKey;
+    if (registry->open_key_for_reading(root, path, &key) != 0) return "<no key>";
     uint32_t t = 0;
-    char* data = nullptr;
-    int32_t answer = query_whole_value(registry, key, name, &t, &data);
+    std::string value;
+    int32_t answer = registry->query_text(key, name, &t, &value);
     registry->close_key(key);
     if (answer != 0) return "<none>";
-    std::string value = data;
-    std::free(data);
     if (type != nullptr) *type = t;
     return value;
   }
+  std::string machine_value(const char* name, uint32_t* type = nullptr) { return value_of(name, type); }
 
+  // `text` with its terminator.
   void set_machine_value(const char* name, uint32_t type, const std::string& text) {
     Registry* registry = platform_integration_ports().registry;
     RegistryKey key = nullptr;
@@ -180,6 +182,38 @@ TEST_F(UninstallRun, OnlyThePackagesItemsLeaveAPathThatHadItemsBefore) {
   EXPECT_EQ(type, kRegExpandSz);
   EXPECT_EQ(machine_value("GCC_EXEC_PREFIX"), "<none>");
   EXPECT_FALSE(fs::exists(dest_));
+}
+
+// Items of other programs outside any ANSI code page, and values that are
+// not a list of text: the install and the removal leave them byte for byte.
+TEST_F(UninstallRun, OtherProgramsPathItemsAndDataComeBackByteForByte) {
+  const std::string others = "C:\\Łukasz\\bin;C:\\工具\\bin";
+  set_machine_value("PATH", kRegExpandSz, others);
+  install();
+  EXPECT_EQ(machine_value("PATH"), in_dest("bin") + ";" + others);
+  ProgramRun removed = uninstall({"/S", dest_.string()});
+  EXPECT_EQ(removed.status, 0) << removed.out << removed.err;
+  uint32_t type = 0;
+  EXPECT_EQ(machine_value("PATH", &type), others);
+  EXPECT_EQ(type, kRegExpandSz);
+
+  // Binary data under the name, holding the package's item as bytes.
+  set_machine_value("PATH", 3, in_dest("bin") + ";C:\\x");
+  std::string machine = read_file(root_ / "machine.reg"), said;
+  install(&said);
+  EXPECT_EQ(said, "PATH for all users is left as it was: it is not plain text.\n");
+  EXPECT_EQ(read_file(root_ / "machine.reg"), machine);
+  EXPECT_EQ(value_of("PATH", nullptr, RegistryRoot::CurrentUser), in_dest("bin")) << "the user's key took them";
+
+  // A text with a zero inside: the rest of it is no item to drop.
+  const char zero[] = "\0;C:\\x";
+  set_machine_value("PATH", kRegExpandSz, in_dest("bin") + std::string(zero, sizeof zero - 1));
+  machine = read_file(root_ / "machine.reg");
+  ProgramRun kept = uninstall({"/S", dest_.string()});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_EQ(kept.out, "PATH for all users: it is not plain text\n");
+  EXPECT_EQ(read_file(root_ / "machine.reg"), machine);
+  EXPECT_EQ(value_of("PATH", nullptr, RegistryRoot::CurrentUser), "<none>");
 }
 
 TEST_F(UninstallRun, ChangedAndAddedFilesStayWithTheirFolderAndASecondRunHasNothingToDo) {
