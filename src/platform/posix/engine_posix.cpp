@@ -211,11 +211,13 @@ class PosixCopier : public FileCopier {
   void set_attributes(const char* path, uint32_t attributes) override {
     char native[kNativePath];
     struct stat st;
-    if (!native_path(path, native, sizeof native) || stat(native, &st) != 0) return;
+    // By name, as Windows does; a link put in the file's place meanwhile is
+    // not followed, so what it leads to keeps its mode.
+    if (!native_path(path, native, sizeof native) || lstat(native, &st) != 0 || S_ISLNK(st.st_mode)) return;
     mode_t mode = st.st_mode & 07777;
     if (attributes & kAttributeReadOnly) mode &= ~static_cast<mode_t>(0222);
     else if ((mode & 0222) == 0) mode |= 0200;
-    chmod(native, mode);
+    fchmodat(AT_FDCWD, native, mode, AT_SYMLINK_NOFOLLOW);
   }
   void set_times(FileHandle file, const FileInformation& times) override {
     struct timespec ts[2] = {unix_time(times.last_access_time), unix_time(times.last_write_time)};
