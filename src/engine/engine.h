@@ -14,7 +14,11 @@ bool names_one_entry(const char* name);
 
 void install_tree(const char* source_dir, const char* destination_dir, int32_t copy_mode,
                   int32_t report);
+// Both return only when `path` is a folder (made, one level, if missing).
+// ensure_directory refuses a link, which a folder below the destination must
+// not be; ensure_destination_folder, for the destination itself, takes one.
 void ensure_directory(const char* path);
+void ensure_destination_folder(const char* path);
 void install_file(const char* source_path, const char* destination_path, int32_t copy_mode,
                   int32_t report);
 void copy_file_plain(const char* source_path, const char* destination_path);

@@ -2,6 +2,7 @@
 // adapters call the functions of the same names; the POSIX ones stand in.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -10,6 +11,9 @@
 
 constexpr uint32_t kAttributeReadOnly = 0x01;
 constexpr uint32_t kAttributeDirectory = 0x10;
+// A junction, symbolic link or mount point: below the destination folder
+// the engine never follows one.
+constexpr uint32_t kAttributeReparsePoint = 0x400;
 
 // One entry of a directory search: its attribute word and its name.
 struct FindRecord {
@@ -23,7 +27,9 @@ class DirectoryLister {
  public:
   virtual ~DirectoryLister() = default;
   // `pattern` is either "DIR\*" (list DIR, "." and ".." included) or a plain
-  // path (look that one entry up). nullptr when nothing is found.
+  // path (look that one entry up). nullptr when nothing is found. The look-up
+  // describes the entry itself: a link has kAttributeReparsePoint, with
+  // kAttributeDirectory when it leads to a folder, as Windows reports it.
   virtual SearchHandle find_first(const char* pattern, FindRecord* record) = 0;
   // False ends the listing, whatever the reason.
   virtual bool find_next(SearchHandle search, FindRecord* record) = 0;
@@ -39,6 +45,10 @@ class DirectoryMaker {
 
 using FileHandle = void*;  // nullptr: the open failed
 
+// errno of a destination refused because it is a link (or a hard link): the
+// engine names that reason itself, as strerror's text for it misleads.
+constexpr int kRefusedLink = ELOOP;
+
 // A file's attribute word and its three times (100 ns units since 1601).
 struct FileInformation {
   uint32_t attributes = 0;
@@ -50,7 +60,10 @@ class FileCopier {
  public:
   virtual ~FileCopier() = default;
   virtual FileHandle open_source(const char* path) = 0;       // read, shared for reading
-  virtual FileHandle create_destination(const char* path) = 0; // write, replaced and emptied
+  // Write, replaced and emptied. Never through a link: an existing entry that
+  // is a link, or a file with another name elsewhere, is refused as it is
+  // (nullptr, errno kRefusedLink), checked on the handle that would write.
+  virtual FileHandle create_destination(const char* path) = 0;
   virtual bool read_information(FileHandle file, FileInformation* info) = 0;
   // False on failure; *count 0 at the end of the file.
   virtual bool read(FileHandle file, void* block, uint32_t size, uint32_t* count) = 0;
@@ -66,6 +79,8 @@ class FileCopier {
 class StreamOpener {
  public:
   virtual ~StreamOpener() = default;
+  // A writing mode ("wb", "w9") opens as create_destination does: never
+  // through a link.
   virtual std::FILE* open_plain(const char* path, const char* mode) = 0;
   virtual void* open_compressed(const char* path, const char* mode) = 0;  // a BZFILE*
   // Deletes a file the engine wrote; false (errno set) when it stays.

@@ -17,7 +17,8 @@ constexpr int kCompressionLevel = 9;
 // "PREFIX PATH: REASON" in the 256-byte message buffer, then the end.
 void fail_with_reason(const char* prefix, const char* path, int error) {
   char reason[128];
-  join_text(reason, sizeof reason, ": ", std::strerror(error));
+  join_text(reason, sizeof reason, ": ",
+            error == kRefusedLink ? "it is a link, which is never written through" : std::strerror(error));
   char message[256];
   compose_message(message, sizeof message, prefix, path, reason);
   engine_ports().fatal->fail(message, "Error");

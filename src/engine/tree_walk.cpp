@@ -80,10 +80,15 @@ uint32_t PackageLoader(void*) {
   return 0;
 }
 
-void install_tree(const char* source_dir, const char* destination_dir, int32_t copy_mode,
-                  int32_t report) {
+namespace {
+
+// One level of the walk. Only the destination folder itself, the user's
+// choice, may be a link; every folder below it is the walk's own.
+void install_level(const char* source_dir, const char* destination_dir, int32_t copy_mode, int32_t report,
+                   bool top) {
   EnginePorts& ports = engine_ports();
-  ensure_directory(destination_dir);
+  if (top) ensure_destination_folder(destination_dir);
+  else ensure_directory(destination_dir);
 
   char prefix[kPathBufferSize];
   char source_path[kPathBufferSize];
@@ -107,12 +112,35 @@ void install_tree(const char* source_dir, const char* destination_dir, int32_t c
     join_path_or_fail(source_path, prefix, record.name, "");
     join_path_or_fail(destination_path, destination_dir, "\\", record.name);
     if (is_directory(record)) {
-      install_tree(source_path, destination_path, copy_mode, report);
+      install_level(source_path, destination_path, copy_mode, report, false);
     } else {
       install_file(source_path, destination_path, copy_mode, report);
     }
   } while (ports.lister->find_next(search, &record));
   ports.lister->find_close(search);
+}
+
+// Returns when `path` is a folder, made if missing; `link_allowed` takes a
+// link to a folder as the folder.
+void ensure_folder(const char* path, bool link_allowed) {
+  EnginePorts& ports = engine_ports();
+  FindRecord record;
+  SearchHandle search = ports.lister->find_first(path, &record);
+  if (search != nullptr) {
+    ports.lister->find_close(search);
+    if (is_directory(record) && (link_allowed || (record.attributes & kAttributeReparsePoint) == 0)) return;
+    fail("Error: Cannot create subdirectory to install.", path);
+    return;
+  }
+  if (ports.maker->make_directory(path)) return;
+  fail("Error: Cannot create subdirectory to install.", path);
+}
+
+}  // namespace
+
+void install_tree(const char* source_dir, const char* destination_dir, int32_t copy_mode,
+                  int32_t report) {
+  install_level(source_dir, destination_dir, copy_mode, report, true);
 }
 
 void install_file(const char* source_path, const char* destination_path, int32_t copy_mode,
@@ -126,16 +154,8 @@ void install_file(const char* source_path, const char* destination_path, int32_t
   }
 }
 
-void ensure_directory(const char* path) {
-  EnginePorts& ports = engine_ports();
-  FindRecord record;
-  SearchHandle search = ports.lister->find_first(path, &record);
-  if (search != nullptr) {
-    ports.lister->find_close(search);
-    if (is_directory(record)) return;
-    fail("Error: Cannot create subdirectory to install.", path);
-    return;
-  }
-  if (ports.maker->make_directory(path)) return;
-  fail("Error: Cannot create subdirectory to install.", path);
-}
+// A link met below the destination is refused as a file in the folder's
+// place would be: what it leads to is not the walk's to write into.
+void ensure_directory(const char* path) { ensure_folder(path, false); }
+
+void ensure_destination_folder(const char* path) { ensure_folder(path, true); }

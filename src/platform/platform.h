@@ -27,7 +27,9 @@ bool native_path(const char* path, char* out, std::size_t size);
 
 // DLLs loaded at run time are looked for in the system folder only, never
 // beside the program, where a planted one would be taken: the first call of
-// each program's entry. Natively nothing is done.
+// each program's entry. Where Windows has it, junctions made by users who
+// are not administrators are no longer followed either. Natively nothing is
+// done.
 void restrict_library_search();
 
 // The full path of the running program, as the platform names it; empty when

@@ -223,6 +223,20 @@ case "$name" in
     check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
     check "nothing was made" '[ ! -e "$drive_c/no" ]'
     ;;
+  planted-link)
+    # A link planted in the folder before the run (a junction, on Windows):
+    # bin leads to a folder outside, whose file must stay as it was.
+    rm -rf "$drive_c/linkdest" "$drive_c/victim"
+    mkdir -p "$drive_c/linkdest" "$drive_c/victim"
+    printf 'victim data\n' >"$drive_c/victim/gcc.exe"
+    ln -s ../victim "$drive_c/linkdest/bin"
+    run window:nv_gfortran click:1 wait:5 settext:4:'C:\linkdest' click:5 'msgbox:C:\linkdest\bin' gone
+    check "the link is refused with the folder's message, its path as the caption" \
+      'grep -q "^msgbox C:\\\\linkdest\\\\bin: Error: Cannot create subdirectory to install.$" "$case_dir/robot.out"'
+    check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'
+    check "the file outside is as it was, nothing was added there, the link still a link" \
+      '[ "$(cat "$drive_c/victim/gcc.exe")" = "victim data" ] && [ "$(ls "$drive_c/victim")" = gcc.exe ] && [ -L "$drive_c/linkdest/bin" ]'
+    ;;
   deny)
     run window:nv_gfortran click:2 gone
     check "setup.exe ended with status 0" '[ "$(status)" = 0 ]'

@@ -4,8 +4,9 @@
 # installs the demo package, driven by the robot, with the Program Manager
 # stand-in; the installed compiler found through PATH after a log off; a
 # second run proposes the installed folder), `uninstall` (the package made
-# with uninstall.exe, signed, installed, then removed by it) and pkgtree.exe's
-# package, verify and expand (package_on_windows.sh).
+# with uninstall.exe, signed, installed, then removed by it), pkgtree.exe's
+# package, verify and expand (package_on_windows.sh), and pkgtree.exe expand
+# into a folder holding a planted link (planted_link below).
 #   i686_cases.sh TOOLS_DIR DEMO_DIR WORK_DIR
 # TOOLS_DIR holds setup.exe, uninstall.exe, pkgtree.exe, robot.exe and
 # progman_standin.exe, all i686; DEMO_DIR the demo's plain tree and its
@@ -76,6 +77,27 @@ run pkgtree-package bash "$here/package_on_windows.sh" "$session" "$tools" "$wor
 tally pkgtree-package
 run uninstall bash "$here/e2e_cases.sh" uninstall "$session" "$tools" "$demo" "$work/e2e"
 tally uninstall
+# pkgtree.exe expand of one of the demo's package files into a folder that
+# holds bin as a link to a folder outside: refused, the outside file intact.
+planted_link() (
+  # shellcheck disable=SC1091
+  . "$session/env"
+  at=$work/planted
+  rm -rf "$at" && mkdir -p "$at/pkg/bin" "$at/dst" "$at/outside"
+  cp "$demo/package/source/bin/gcc.exe" "$at/pkg/bin/gcc.exe"
+  printf 'victim data\n' >"$at/outside/gcc.exe"
+  ln -s ../outside "$at/dst/bin"
+  (cd "$at" && wine "$tools/pkgtree.exe" -q expand pkg dst) >"$at/out" 2>"$at/err" </dev/null
+  rc=$?
+  if [ $rc -eq 1 ] && tr -d '\r' <"$at/err" | grep -qx "pkgtree: dst.bin: a link to .*outside: below the destination no link is followed" &&
+     [ "$(cat "$at/outside/gcc.exe")" = "victim data" ] && [ "$(ls "$at/outside")" = gcc.exe ] && [ -L "$at/dst/bin" ]; then
+    echo "ok: pkgtree.exe expand refuses a planted bin link, naming where it leads; the file outside is intact"
+  else
+    echo "FAILED: pkgtree.exe expand over a planted bin link: status $rc, $(tr -d '\r' <"$at/err" | head -n 2)"
+  fi
+)
+run planted-link planted_link
+tally planted-link
 wait "$beside"
 tally compile-through-path
 finish

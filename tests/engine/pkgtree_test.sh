@@ -296,6 +296,38 @@ ln -s "$work/odd/sub" "$work/odd/folder-link"
 check "a link to a file is packed as the file, a link to a folder elsewhere is followed" \
   '[ -f "$work/odd-out/file-link" ] && [ ! -L "$work/odd-out/file-link" ] && cmp -s "$work/odd-out/file-link" "$work/odd/sub/real.txt" &&
    cmp -s "$work/odd-out/folder-link/real.txt" "$work/odd/sub/real.txt"'
+# Links planted in a destination are never followed by expand or copy: a
+# folder link and a file link, each leading outside, refused in one line that
+# names the link and where it leads, status 1, and what they lead to stays
+# byte for byte; the links too. A destination that is itself a link installs.
+mkdir -p "$work/victim/bin" "$work/planted/dir" "$work/planted/file/bin"
+printf 'victim data\n' > "$work/victim/bin/gcc.exe"
+printf 'victim data\n' > "$work/victim/other"
+victim() { (cd "$work/victim" && find . -printf '%p %s %T@\n' | sort && md5sum bin/gcc.exe other); }
+kept=$(victim)
+ln -s "$work/victim/bin" "$work/planted/dir/bin"
+ln -s "$work/victim/other" "$work/planted/file/bin/gcc.exe"
+for verb in expand copy; do
+  from=$work/pkg; [ $verb = copy ] && from=$work/plain
+  "$pkgtree" -q -j 2 $verb "$from" "$work/planted/dir" > /dev/null 2> "$work/planted.err"
+  check "$verb: a folder link is refused with where it leads" '[ $? -eq 1 ] &&
+    [ "$(cat "$work/planted.err")" = "pkgtree: $work/planted/dir/bin: a link to $work/victim/bin: below the destination no link is followed" ]'
+  "$pkgtree" -q -j 1 $verb "$from" "$work/planted/file" > /dev/null 2> "$work/planted.err"
+  check "$verb: a file link is refused with where it leads" '[ $? -eq 1 ] &&
+    [ "$(cat "$work/planted.err")" = "pkgtree: $work/planted/file/bin/gcc.exe: a link to $work/victim/other: below the destination no link is followed" ]'
+done
+check "what the links lead to is as it was, and they are still links" \
+  '[ "$(victim)" = "$kept" ] && [ -L "$work/planted/dir/bin" ] && [ -L "$work/planted/file/bin/gcc.exe" ]'
+# The native setup over its stand-ins, into a folder holding a bin link.
+mkdir -p "$work/planted/setup" && ln -s "$work/victim/bin" "$work/planted/setup/bin"
+(cd "$good" && printf 'click 1\ntype %s\nclick 5\nclick 7\n' "$work/planted/setup" |
+  SETUP_MACHINE_REGISTRY="$work/planted.reg" SETUP_USER_REGISTRY="$work/planted-user.reg" "$setup" > /dev/null 2> "$work/planted-setup.err")
+check "setup: the bin link is refused with the folder's message, the path as its caption" \
+  'grep -qxF "[$work/planted/setup\\bin] Error: Cannot create subdirectory to install." "$work/planted-setup.err" &&
+   [ "$(victim)" = "$kept" ] && [ ! -e "$work/planted.reg" ]'
+mkdir "$work/real-dest" && ln -s real-dest "$work/linked-dest"
+"$pkgtree" -q expand "$work/pkg" "$work/linked-dest"
+check "a destination that is itself a link installs" '[ $? -eq 0 ] && diff -r "$work/plain" "$work/real-dest" > /dev/null'
 # expand over an installed tree: a package file that cannot be opened leaves
 # the old file as it was (run as an unprivileged user, whom chmod stops).
 as_user=()

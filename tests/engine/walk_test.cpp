@@ -209,3 +209,55 @@ TEST_F(EngineTest, PathsBeyondTheirBufferAreRefusedByName) {
   ASSERT_EQ(wizard_.files.size(), 2u);
   EXPECT_EQ(wizard_.files[1], folder + "\\f");
 }
+
+#ifndef _WIN32
+// Below the destination no link is followed, by any of the three actions: a
+// folder that is a link is refused as a file in its place is, a file that is
+// one (or a hard link to a file elsewhere) as a destination that cannot be
+// opened. What each leads to stays byte for byte as it was, the link too.
+// The destination itself may be a link. (Under Wine a program cannot make
+// the links; the Windows build is tried through pkgtree.exe and setup.exe.)
+TEST_F(EngineTest, LinksBelowTheDestinationAreNeverFollowed) {
+  write("outside/victim", "victim data");
+  write("outside/folder/gcc.exe", "victim data");
+  write("plain/bin/gcc.exe", "package");
+  install_tree(at("plain").c_str(), at("package").c_str(), 1, 0);
+  const auto outside_unchanged = [&] {
+    EXPECT_EQ(read("outside/victim"), "victim data");
+    EXPECT_EQ(read("outside/folder/gcc.exe"), "victim data");
+    EXPECT_FALSE(fs::exists(native("outside/none")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(native("outside/folder")), fs::directory_iterator()), 1);
+  };
+  for (int mode : {0, 1, 2}) {
+    SCOPED_TRACE(mode);
+    std::string source = at(mode == 2 ? "package" : "plain"), dst = "dst" + std::to_string(mode);
+    make_dir(dst);
+    fs::create_directory_symlink(native("outside/folder"), native(dst + "/bin"));
+    FatalCall call = expect_fatal([&] { install_tree(source.c_str(), at(dst).c_str(), mode, 0); });
+    EXPECT_EQ(call.text, "Error: Cannot create subdirectory to install.");
+    EXPECT_EQ(call.caption, at(dst + "\\bin"));
+    EXPECT_EQ(fs::read_symlink(native(dst + "/bin")), native("outside/folder"));
+    outside_unchanged();
+
+    fs::remove(native(dst + "/bin"));
+    make_dir(dst + "/bin");
+    std::string file = dst + "/bin/gcc.exe";
+    std::string refused = mode == 0 ? "Error: cannot open new destination file to install."
+                                    : "Write to destination file " + at(file) + ": it is a link, which is never written through";
+    for (const char* kind : {"symbolic", "dangling", "hard"}) {
+      SCOPED_TRACE(kind);
+      fs::remove(native(file));
+      if (kind[0] == 's') fs::create_symlink(native("outside/victim"), native(file));
+      else if (kind[0] == 'd') fs::create_symlink(native("outside/none"), native(file));
+      else fs::create_hard_link(native("outside/victim"), native(file));
+      call = expect_fatal([&] { install_tree(source.c_str(), at(dst).c_str(), mode, 0); });
+      EXPECT_EQ(call.text, refused);
+      outside_unchanged();
+    }
+  }
+  fs::create_directory_symlink(native("real-dst"), native("linked-dst"));
+  make_dir("real-dst");
+  install_tree(at("package").c_str(), at("linked-dst").c_str(), 2, 0);
+  EXPECT_EQ(read("real-dst/bin/gcc.exe"), "package");
+}
+#endif

@@ -3,7 +3,8 @@
 // hostile names, links and FIFOs, either comes back exactly from compress
 // then expand (the installer's walk, -j 1), or pkgtree refuses with a line
 // naming one of its entries. A refusal makes nothing; a failure of the
-// walk leaves only whole files; nothing outside the destination changes.
+// walk leaves only whole files; nothing outside the destination changes,
+// also when links out of it were planted in the destination beforehand.
 #include <bzlib.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -343,6 +344,48 @@ void make_later_links(Input& in) {
   }
 }
 
+// Links planted where the walk will write: an entry of the tree to install
+// may stand in the destination beforehand as a link out of it (to a folder,
+// a file, or nowhere) or as a hard link to a file outside. The walk must
+// stop at the first it meets, naming an entry, and change nothing outside
+// the destination; the planted links stay as they were.
+void expand_over_planted_links(Input& in, const std::string& package, const Listing& expected, unsigned jobs) {
+  std::string t = tree_dir(), dst = t + "/dst";
+  mkdir(dst.c_str(), 0755);
+  std::vector<std::string> planted;
+  auto below_planted = [&](const std::string& rel) {
+    for (const std::string& p : planted)
+      if (rel.compare(0, p.size() + 1, p + "/") == 0) return true;
+    return false;
+  };
+  for (const auto& [rel, what] : expected) {  // a folder before what it holds
+    if (rel.empty() || below_planted(rel)) continue;
+    std::string path = dst + rel;
+    bool folder = what == "folder";
+    unsigned pick = in.byte() % 8;
+    if (pick == 0) symlink((t + (folder ? "/outside/folder" : "/outside/file")).c_str(), path.c_str());
+    else if (pick == 1) symlink((t + "/outside/none").c_str(), path.c_str());
+    else if (pick == 2 && !folder) link((t + "/outside/file").c_str(), path.c_str());
+    if (pick <= 2 && (pick < 2 || !folder)) planted.push_back(rel);
+    else if (folder) mkdir(path.c_str(), 0755);
+  }
+  Listing before, after;
+  list_raw(t, "", &before);
+  int status = run_pkgtree({"-q", "-j", std::to_string(jobs), "expand", t + "/" + package, dst});
+  list_raw(t, "", &after);
+  check_reasons();
+  for (const auto& e : before) {
+    bool inside = e.first.compare(0, 5, "/dst/") == 0;
+    if (e.first.empty() || e.first == "/dst" || (inside && e.second.rfind("link ", 0) != 0)) continue;
+    if (after[e.first] != e.second) finding("expand over planted links changed " + e.first + ": " + e.second + " -> " + after[e.first]);
+  }
+  for (const auto& e : after)
+    if (e.first.compare(0, 4, "/dst") != 0 && before.count(e.first) == 0)
+      finding("expand over planted links made " + e.first + " outside its destination");
+  if (!planted.empty() && status != 1) finding("expand wrote over the planted link at " + planted.front());
+  if (status == 1 && !names_an_entry(g_last_output)) finding("expand over planted links failed without naming an entry");
+}
+
 void clean_up() { remove_tree(g_root); }
 
 }  // namespace
@@ -393,5 +436,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   list_raw(t, "", &before);
   status = run_pkgtree({"-q", "-j", "1", "expand", t + "/" + package, t + "/out"});
   judge("expand", status, "out", before, expected, false);
+  expand_over_planted_links(in, package, expected, jobs);
   return 0;
 }

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Each Windows program of the build is a console program of the build's
 # machine type (its PE format as objdump names it) that imports only DLLs every
-# Windows has; setup.exe and pkgtree.exe restrict their DLL search at start,
-# which leaves the fallback call in their imports and the newer call's name,
-# looked up at run time, in their data:
+# Windows has. The programs that ship (setup.exe, pkgtree.exe, uninstall.exe,
+# and unpacker.exe once the build has it) restrict their DLL search and
+# refuse untrusted junctions at start: the fallback call is in their imports,
+# and the newer calls, looked up by name at run time so that older Windows
+# still starts them, are in their data and not in their imports:
 #   check_imports.sh OBJDUMP BIN_DIR ARCH      ARCH: i686 or x86_64
 set -euo pipefail
 objdump=$1
@@ -29,20 +31,30 @@ for exe in "$bin"/*.exe; do
     fi
   done < <(sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' <<<"$headers")
 done
-for program in setup.exe pkgtree.exe; do
-  exe=$bin/$program
-  if [ ! -f "$exe" ]; then
-    echo "$exe: missing"
-    status=1
-  elif ! grep -Eq '^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+SetDllDirectoryA$' <<<"$("$objdump" -p "$exe")" ||
-       ! grep -aq SetDefaultDllDirectories "$exe"; then
-    echo "$exe: does not restrict its DLL search (no SetDllDirectoryA import or no SetDefaultDllDirectories)"
-    status=1
-  fi
-done
 if [ "$count" -eq 0 ]; then
   echo "no programs in $bin"
   exit 1
 fi
-[ "$status" -eq 0 ] && echo "$count programs import only system DLLs; setup.exe and pkgtree.exe restrict their DLL search"
+
+imported() { grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$2\$" <<<"$1"; }
+shipped=(setup.exe pkgtree.exe uninstall.exe)
+[ ! -f "$bin/unpacker.exe" ] || shipped+=(unpacker.exe)
+for program in "${shipped[@]}"; do
+  exe=$bin/$program
+  if [ ! -f "$exe" ]; then
+    echo "$exe: missing"
+    status=1
+    continue
+  fi
+  headers=$("$objdump" -p "$exe")
+  if ! imported "$headers" SetDllDirectoryA || ! grep -aq SetDefaultDllDirectories "$exe"; then
+    echo "$exe: does not restrict its DLL search (no SetDllDirectoryA import or no SetDefaultDllDirectories)"
+    status=1
+  fi
+  if imported "$headers" SetProcessMitigationPolicy || ! grep -aq SetProcessMitigationPolicy "$exe"; then
+    echo "$exe: does not look SetProcessMitigationPolicy up by name (imported, or not named at all)"
+    status=1
+  fi
+done
+[ "$status" -eq 0 ] && echo "$count programs import only system DLLs; ${shipped[*]} restrict their DLL search and junctions"
 exit "$status"

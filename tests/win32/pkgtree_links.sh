@@ -5,7 +5,9 @@
 # is packed as the file, one to a folder elsewhere is followed; one that
 # leads back to a folder open on the walk (itself, one above it, or one
 # reached through another link) or into the destination is refused by name
-# before anything is made.
+# before anything is made. In a destination no link is followed: expand
+# into a folder holding a planted link to a folder outside is refused, the
+# link named with where it leads, and what it leads to stays as it was.
 #   pkgtree_links.sh PKGTREE_EXE WINE_ENV BENCH_DIR
 set -uo pipefail
 windows=$1 wine_env=$2 bench=$3
@@ -60,4 +62,18 @@ check "into: the link is refused: it leads into the destination" \
   'grep -q "^pkgtree: src.out: a link to .*, which holds or lies inside the destination" "$work/into.txt"'
 check "into: nothing is written into the destination" '[ -z "$(ls -A "$work/into/dst")" ]'
 [ $failures -eq 0 ] || cat "$work/into.txt"
+# A destination holding bin as a link to a folder outside it.
+mkdir -p "$work/planted/pkg/bin" "$work/planted/dst" "$work/planted/outside"
+printf 'package\n' | bzip2 -9 >"$work/planted/pkg/bin/gcc.exe"
+printf 'victim data\n' >"$work/planted/outside/gcc.exe"
+ln -s ../outside "$work/planted/dst/bin"
+(cd "$work/planted" && "$wine_env" "$bench" "$windows" -q expand pkg dst) >"$work/planted.out" 2>"$work/planted.err" </dev/null
+status=$?
+tr -d '\r' <"$work/planted.err" >"$work/planted.txt"
+check "planted: exit 1" '[ $status -eq 1 ]'
+check "planted: the link is named with where it leads" \
+  'grep -qx "pkgtree: dst.bin: a link to .*outside: below the destination no link is followed" "$work/planted.txt"'
+check "planted: the file outside is as it was, the link still a link" \
+  '[ "$(cat "$work/planted/outside/gcc.exe")" = "victim data" ] && [ "$(ls "$work/planted/outside")" = gcc.exe ] && [ -L "$work/planted/dst/bin" ]'
+[ $failures -eq 0 ] || cat "$work/planted.txt"
 exit $((failures > 0))

@@ -230,10 +230,37 @@ std::string shown_message(const char* engine_text) {
   return shown_path(std::string(text, quote).c_str()) + quote;
 }
 
+// Why the engine refused `path` (the maker's) when it is a link: where it
+// leads, on one line; empty when it is none.
+std::string link_refused(const std::string& path) {
+  std::string shown = shown_path(path.c_str());
+#ifdef _WIN32
+  LinkLook look = look_at_entry(path);
+  if (!look.exists || !look.link) return std::string();
+  std::string target = look.target;
+#else
+  struct stat st;
+  if (lstat(shown.c_str(), &st) != 0) return std::string();
+  if (S_ISREG(st.st_mode) && st.st_nlink > 1)
+    return "pkgtree: " + shown + ": a file with another name elsewhere (a hard link): below the destination "
+           "nothing is written through a link";
+  if (!S_ISLNK(st.st_mode)) return std::string();
+  std::vector<char> text(4096);
+  ssize_t n = readlink(shown.c_str(), text.data(), text.size() - 1);
+  std::string target = n < 0 ? std::string("?") : std::string(text.data(), static_cast<std::size_t>(n));
+#endif
+  return "pkgtree: " + shown + ": a link to " + target + ": below the destination no link is followed";
+}
+
 // "pkgtree: TEXT", with the caption only where it is more than "Error" (a
 // path, for a folder that cannot be made) and the file named when the
-// installer's text does not name it.
+// installer's text does not name it. A link refused is named with where it
+// leads instead.
 std::string compose_failure(const char* text, const char* caption, const Job* job) {
+  std::string refused_link;
+  if (std::strcmp(caption, "Error") != 0) refused_link = link_refused(on_disk(caption));
+  else if (job != nullptr && std::strstr(text, "destination") != nullptr) refused_link = link_refused(on_disk(job->destination));
+  if (!refused_link.empty()) return refused_link;
   std::string message = "pkgtree: ";
   if (std::strcmp(caption, "Error") != 0) message += shown_path(with_folders(caption).c_str()) + ": ";
   std::string shown = shown_message(text);

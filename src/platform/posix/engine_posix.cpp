@@ -66,15 +66,32 @@ struct timespec unix_time(uint64_t t) {
   return ts;
 }
 
-// Windows refuses to open a read-only file for writing, administrators too;
-// root here would not be refused by the kernel, so the attribute is checked.
-bool refused_as_read_only(const char* native, const char* mode) {
-  if (std::strchr(mode, 'w') == nullptr) return false;
+// A destination opened for writing, as the engine's writes need it: never
+// through a symbolic link in its last component, nor into a file that has
+// another name elsewhere (a hard link), and emptied only once the handle is
+// known to be neither. Windows refuses to open a read-only file for writing,
+// administrators too; root here would not be refused by the kernel, so the
+// attribute is checked on the handle as well. -1 with errno set.
+int open_destination(const char* native) {
+  int fd;
+  do fd = open(native, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666); while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (errno == ELOOP) errno = kRefusedLink;
+    return -1;
+  }
   struct stat st;
-  if (stat(native, &st) != 0 || S_ISDIR(st.st_mode) || (st.st_mode & 0222) != 0) return false;
-  errno = EACCES;
-  return true;
+  int error = 0;
+  if (fstat(fd, &st) != 0) error = errno;
+  else if (S_ISREG(st.st_mode) && st.st_nlink > 1) error = kRefusedLink;
+  else if ((st.st_mode & 0222) == 0) error = EACCES;
+  else if (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) error = errno;
+  if (error == 0) return fd;
+  close(fd);
+  errno = error;
+  return -1;
 }
+
+bool writing(const char* mode) { return std::strchr(mode, 'w') != nullptr; }
 
 struct Search {
   DIR* dir = nullptr;  // null for the look-up of a single path
@@ -115,14 +132,22 @@ class PosixLister : public DirectoryLister {
       }
       return search;
     }
+    // The entry itself: a link is reported as one, as Windows does.
     struct stat st;
-    if (stat(native, &st) != 0) return nullptr;
+    if (lstat(native, &st) != 0) return nullptr;
+    uint32_t link = 0;
+    if (S_ISLNK(st.st_mode)) {
+      link = kAttributeReparsePoint;
+      struct stat target;
+      st.st_mode = stat(native, &target) == 0 && S_ISDIR(target.st_mode) ? S_IFDIR | 0777 : S_IFREG | 0666;
+    }
     const char* slash = std::strrchr(native, '/');
     const char* name = slash != nullptr ? slash + 1 : native;
     std::size_t length = std::strlen(name);
     if (length + 1 > sizeof record->name) return nullptr;
     std::memcpy(record->name, name, length + 1);
-    record->attributes = attributes_of(st);
+    record->attributes = attributes_of(st) | link;
+    if (link != 0) record->attributes &= ~0x80u;  // FILE_ATTRIBUTE_NORMAL stands alone
     return new Search{};
   }
   bool find_next(SearchHandle handle, FindRecord* record) override {
@@ -157,8 +182,8 @@ class PosixCopier : public FileCopier {
   }
   FileHandle create_destination(const char* path) override {
     char native[kNativePath];
-    if (!native_path(path, native, sizeof native) || refused_as_read_only(native, "w")) return nullptr;
-    int fd = open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (!native_path(path, native, sizeof native)) return nullptr;
+    int fd = open_destination(native);
     return fd < 0 ? nullptr : to_handle(fd);
   }
   bool read_information(FileHandle file, FileInformation* info) override {
@@ -186,11 +211,13 @@ class PosixCopier : public FileCopier {
   void set_attributes(const char* path, uint32_t attributes) override {
     char native[kNativePath];
     struct stat st;
-    if (!native_path(path, native, sizeof native) || stat(native, &st) != 0) return;
+    // By name, as Windows does; a link put in the file's place meanwhile is
+    // not followed, so what it leads to keeps its mode.
+    if (!native_path(path, native, sizeof native) || lstat(native, &st) != 0 || S_ISLNK(st.st_mode)) return;
     mode_t mode = st.st_mode & 07777;
     if (attributes & kAttributeReadOnly) mode &= ~static_cast<mode_t>(0222);
     else if ((mode & 0222) == 0) mode |= 0200;
-    chmod(native, mode);
+    fchmodat(AT_FDCWD, native, mode, AT_SYMLINK_NOFOLLOW);
   }
   void set_times(FileHandle file, const FileInformation& times) override {
     struct timespec ts[2] = {unix_time(times.last_access_time), unix_time(times.last_write_time)};
@@ -203,14 +230,24 @@ class PosixStreams : public StreamOpener {
  public:
   std::FILE* open_plain(const char* path, const char* mode) override {
     char native[kNativePath];
-    if (!native_path(path, native, sizeof native) || refused_as_read_only(native, mode)) return nullptr;
-    return std::fopen(native, mode);
+    if (!native_path(path, native, sizeof native)) return nullptr;
+    if (!writing(mode)) return std::fopen(native, mode);
+    int fd = open_destination(native);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, mode);
+    if (file == nullptr) close(fd);
+    return file;
   }
   void* open_compressed(const char* path, const char* mode) override {
     char native[kNativePath];
-    if (!native_path(path, native, sizeof native) || refused_as_read_only(native, mode)) return nullptr;
+    if (!native_path(path, native, sizeof native)) return nullptr;
     errno = 0;
-    return BZ2_bzopen(native, mode);
+    if (!writing(mode)) return BZ2_bzopen(native, mode);
+    int fd = open_destination(native);
+    if (fd < 0) return nullptr;
+    BZFILE* file = BZ2_bzdopen(fd, mode);
+    if (file == nullptr) close(fd);
+    return file;
   }
   bool remove_file(const char* path) override {
     char native[kNativePath];

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <bzlib.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -53,6 +55,59 @@ FILETIME to_filetime(uint64_t t) {
   return ft;
 }
 
+// The runtime's errno for a failed open, as its own fopen would set it.
+int errno_of(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME: case ERROR_BAD_NETPATH:
+    case ERROR_FILENAME_EXCED_RANGE: case ERROR_INVALID_DRIVE: return ENOENT;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
+    default: return EACCES;
+  }
+}
+
+// A destination opened for writing, never through a link: the last
+// component is opened as itself (FILE_FLAG_OPEN_REPARSE_POINT), and the
+// handle that will write is refused when it is a reparse point or a file
+// with another name elsewhere (a hard link). Only then is it emptied, so a
+// refused entry is left as it was. CREATE_ALWAYS would have refused an
+// existing hidden or system file; so does this. INVALID_HANDLE_VALUE with
+// errno set.
+HANDLE open_destination(const char* path, DWORD share) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    errno = errno_of(GetLastError());
+    return file;
+  }
+  bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  BY_HANDLE_FILE_INFORMATION info;
+  int error = 0;
+  if (!GetFileInformationByHandle(file, &info)) error = EACCES;
+  else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) error = kRefusedLink;
+  else if (existed && (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) error = EACCES;
+  else if (!SetEndOfFile(file)) error = errno_of(GetLastError());
+  if (error == 0) return file;
+  CloseHandle(file);
+  errno = error;
+  return INVALID_HANDLE_VALUE;
+}
+
+// The same as a runtime descriptor, for the standard-library streams.
+int open_destination_descriptor(const char* path) {
+  // As the runtime's fopen shares a file it writes.
+  HANDLE file = open_destination(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(file);
+    errno = EMFILE;
+  }
+  return fd;
+}
+
+bool writing(const char* mode) { return std::strchr(mode, 'w') != nullptr; }
+
 class Win32Lister : public DirectoryLister {
  public:
   SearchHandle find_first(const char* pattern, FindRecord* record) override {
@@ -83,7 +138,7 @@ class Win32Copier : public FileCopier {
                                FILE_ATTRIBUTE_READONLY, nullptr));
   }
   FileHandle create_destination(const char* path) override {
-    return to_port(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return to_port(open_destination(path, 0));
   }
   bool read_information(FileHandle file, FileInformation* info) override {
     BY_HANDLE_FILE_INFORMATION data;
@@ -123,11 +178,23 @@ class Win32Copier : public FileCopier {
 
 class Win32Streams : public StreamOpener {
  public:
-  std::FILE* open_plain(const char* path, const char* mode) override { return std::fopen(path, mode); }
+  std::FILE* open_plain(const char* path, const char* mode) override {
+    if (!writing(mode)) return std::fopen(path, mode);
+    int fd = open_destination_descriptor(path);
+    if (fd < 0) return nullptr;
+    std::FILE* file = _fdopen(fd, mode);
+    if (file == nullptr) _close(fd);
+    return file;
+  }
   void* open_compressed(const char* path, const char* mode) override {
     // The library opens the file with fopen, which leaves the reason in errno.
     errno = 0;
-    return BZ2_bzopen(path, mode);
+    if (!writing(mode)) return BZ2_bzopen(path, mode);
+    int fd = open_destination_descriptor(path);
+    if (fd < 0) return nullptr;
+    BZFILE* file = BZ2_bzdopen(fd, mode);
+    if (file == nullptr) _close(fd);
+    return file;
   }
   // The runtime's remove leaves the reason in errno, as fopen does.
   bool remove_file(const char* path) override { return std::remove(path) == 0; }
