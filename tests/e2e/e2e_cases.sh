@@ -320,6 +320,33 @@ case "$name" in
       '[ $rc -ne 0 ] && grep -q "^uninstall: " "$case_dir/uninstall.err" && [ "$(cd "$installed" && find . -printf "%p %s\n" | sort)" = "$tree_before" ] &&
        [ "$(environment)" = "$installed_environment" ] && [ ! -s "$case_dir/deletes.txt" ]'
     cp "$case_dir/uninstall.lst" "$installed/uninstall.lst"
+    # The folder given is a link to the installed one: refused, naming where it leads.
+    rm -f "$drive_c/gcc-linked"
+    ln -s gcc-removed "$drive_c/gcc-linked"
+    uninstall /S 'C:\gcc-linked'
+    rc=$?
+    check "a folder that is a link: refused ($rc), naming where it leads; the folder, the registry and the group as they were" \
+      '[ $rc -eq 2 ] && grep -qF "uninstall: The folder C:\gcc-linked is a link to C:\gcc-removed: nothing was removed." "$case_dir/uninstall.err" &&
+       [ "$(cd "$installed" && find . -printf "%p %s\n" | sort)" = "$tree_before" ] && [ "$(environment)" = "$installed_environment" ] &&
+       [ ! -s "$case_dir/deletes.txt" ]'
+    rm "$drive_c/gcc-linked"
+    # A listed folder that became a link to its very files, moved outside:
+    # they stay, the link is named. (The i686 stage leaves this one out: E2E_LEAN.)
+    if [ "${E2E_LEAN:-0}" != 1 ]; then
+      outside=$drive_c/gcc-outside-lib
+      rm -rf "$outside"
+      mv "$installed/lib" "$outside"
+      ln -s ../gcc-outside-lib "$installed/lib"
+      outside_before=$(cd "$outside" && find . -printf '%p %s\n' | sort)
+      uninstall /S
+      rc=$?
+      check "a listed folder that became a link: kept ($rc), named, and the files it leads to all stay" \
+        '[ $rc -eq 1 ] && grep -qF "C:\gcc-removed\lib: replaced since it was installed" "$case_dir/uninstall.out" &&
+         [ "$(cd "$outside" && find . -printf "%p %s\n" | sort)" = "$outside_before" ] && [ -L "$installed/lib" ]'
+      rm "$installed/lib"
+      mv "$outside" "$installed/lib"
+      cp "$case_dir/uninstall.lst" "$installed/uninstall.lst"
+    fi
     uninstall /S
     rc=$?
     check "uninstall.exe /S ended with status 0, nothing kept, and said what it removed" \
