@@ -323,6 +323,7 @@ case "$name" in
     # The folder given is a link to the installed one: refused, naming where it leads.
     rm -f "$drive_c/gcc-linked"
     ln -s gcc-removed "$drive_c/gcc-linked"
+    tree_before=$(cd "$installed" && find . -printf '%p %s\n' | sort)
     uninstall /S 'C:\gcc-linked'
     rc=$?
     check "a folder that is a link: refused ($rc), naming where it leads; the folder, the registry and the group as they were" \
