@@ -331,6 +331,8 @@ case "$name" in
        [ "$(cd "$installed" && find . -printf "%p %s\n" | sort)" = "$tree_before" ] && [ "$(environment)" = "$installed_environment" ] &&
        [ ! -s "$case_dir/deletes.txt" ]'
     rm "$drive_c/gcc-linked"
+    copies() { find "$drive_c/users" -ipath '*/temp/gcc-uninstall-*' -prune -print | sort; }
+    copies_before=$(copies)
     # A listed folder that became a link to its very files, moved outside:
     # they stay, the link is named. (The i686 stage leaves this one out: E2E_LEAN.)
     if [ "${E2E_LEAN:-0}" != 1 ]; then
@@ -339,11 +341,13 @@ case "$name" in
       mv "$installed/lib" "$outside"
       ln -s ../gcc-outside-lib "$installed/lib"
       outside_before=$(cd "$outside" && find . -printf '%p %s\n' | sort)
+      copies_before=$(copies)
       uninstall /S
       rc=$?
       check "a listed folder that became a link: kept ($rc), named, and the files it leads to all stay" \
         '[ $rc -eq 1 ] && grep -qF "C:\gcc-removed\lib: replaced since it was installed" "$case_dir/uninstall.out" &&
          [ "$(cd "$outside" && find . -printf "%p %s\n" | sort)" = "$outside_before" ] && [ -L "$installed/lib" ]'
+      check "the copy that kept something is gone with its folder once it ended" '[ "$(copies)" = "$copies_before" ]'
       rm "$installed/lib"
       mv "$outside" "$installed/lib"
       cp "$case_dir/uninstall.lst" "$installed/uninstall.lst"
@@ -354,6 +358,11 @@ case "$name" in
       '[ $rc -eq 0 ] && [ ! -s "$case_dir/uninstall.out" ] &&
        grep -q "^uninstall: GCC Demo has been removed from C:.gcc-removed. Removed: " "$case_dir/uninstall.err"'
     check "PATH and LIBRARY_PATH in both keys exactly as before the install" '[ "$(environment)" = "$before" ]'
+    # The copy that removed everything outlives its starter: its folder, made
+    # for it with a random name, goes when Windows next starts.
+    check "the copy ran from a folder of its own in the temporary folder, holding only it" \
+      'left=$(find "$drive_c/users" -ipath "*/temp/gcc-uninstall-*" -prune -print | sort | comm -13 <(echo "$copies_before") -) &&
+       [ "$(echo "$left" | wc -l)" = 1 ] && [[ "$left" =~ /gcc-uninstall-[0-9a-f]{16}$ ]] && [ "$(ls "$left")" = uninstall.exe ]'
     check "nothing of the package is left under drive_c, uninstall.exe included (the temporary folder aside)" \
       '[ ! -e "$installed" ] &&
        [ "$(leftovers)" = "$others" ]'
