@@ -10,6 +10,8 @@
 #include "uninstall/uninstall_window.h"
 
 int main(int argc, char** argv) {
+  // Before anything can load a DLL: its copy runs from a temporary folder.
+  restrict_library_search();
   shell_ports() = platform_shell_ports();
   IntegrationPorts integration = platform_integration_ports();
   if (integration.dde == nullptr) integration.dde = platform_dde_channel();

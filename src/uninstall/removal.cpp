@@ -41,26 +41,19 @@ bool is_root_uninstaller(const std::string& path) { return folded(path) == kUnin
 
 void keep(Uninstall& u, const std::string& what, const char* why) { u.kept.push_back(KeptItem{what, why}); }
 
-// A file found as installed: removed and counted, or kept with the reason.
-void remove_installed_file(Uninstall& u, const std::string& path) {
-  if (files().remove_file(path.c_str()))
-    ++u.files_removed;
-  else
-    keep(u, path, kNotRemoved);
-}
-
 // Every folder on the way to `relative` is a real folder, not a link that
 // would lead the removal elsewhere.
-bool reached_directly(const Uninstall& u, const std::string& relative) {
+bool reached_directly(const std::string& relative) {
   for (std::size_t at = relative.find('\\'); at != std::string::npos; at = relative.find('\\', at + 1)) {
     uint64_t size = 0;
-    if (files().look_up(full_path(u, relative.substr(0, at)).c_str(), &size) != EntryKind::Folder) return false;
+    if (files().look_up(relative.substr(0, at).c_str(), &size) != EntryKind::Folder) return false;
   }
   return true;
 }
 
-bool read_whole(const char* path, std::size_t limit, std::string* bytes) {
-  FileHandle file = files().open_file(path);
+bool read_whole(const char* relative, std::size_t limit, std::string* bytes) {
+  uint64_t size = 0;
+  FileHandle file = files().open_file(relative, false, &size);
   if (file == nullptr) return false;
   std::vector<char> block(kReadBlock);
   bool ok = true;
@@ -73,9 +66,7 @@ bool read_whole(const char* path, std::size_t limit, std::string* bytes) {
   return ok;
 }
 
-bool same_crc(const char* path, uint32_t crc) {
-  FileHandle file = files().open_file(path);
-  if (file == nullptr) return false;
+bool same_crc(FileHandle file, uint32_t crc) {
   std::vector<char> block(kReadBlock);
   uint32_t sum = 0;
   bool ok = true;
@@ -83,22 +74,56 @@ bool same_crc(const char* path, uint32_t crc) {
     if (!(ok = files().read(file, block.data(), kReadBlock, &count)) || count == 0) break;
     sum = crc32_update(sum, block.data(), count);
   }
-  files().close(file);
   return ok && sum == crc;
 }
 
-enum class FileState { Gone, AsInstalled, Changed, Unreachable };
+// Locked: a plain file that cannot be opened to be removed.
+enum class FileState { Gone, AsInstalled, Changed, Unreachable, Locked };
 
 // The installer's Expand gives an installed file the time of the install,
-// so only its size and bytes tell whether the user changed it.
-FileState file_state(const Uninstall& u, const ManifestFile& file) {
-  if (!reached_directly(u, file.path)) return FileState::Unreachable;
-  std::string path = full_path(u, file.path);
+// so only its size and bytes tell whether the user changed it. With
+// `removal`, a file as installed is left open there, so that what was
+// checked is what gets removed.
+FileState file_state(const ManifestFile& file, FileHandle* removal = nullptr) {
+  if (!reached_directly(file.path)) return FileState::Unreachable;
   uint64_t size = 0;
-  EntryKind kind = files().look_up(path.c_str(), &size);
+  EntryKind kind = files().look_up(file.path.c_str(), &size);
   if (kind == EntryKind::Missing) return FileState::Gone;
-  if (kind != EntryKind::File || size != file.size || !same_crc(path.c_str(), file.crc)) return FileState::Changed;
-  return FileState::AsInstalled;
+  if (kind != EntryKind::File || size != file.size) return FileState::Changed;
+  FileHandle opened = files().open_file(file.path.c_str(), removal != nullptr, &size);
+  if (opened == nullptr) return removal != nullptr ? FileState::Locked : FileState::Changed;
+  bool same = size == file.size && same_crc(opened, file.crc);
+  if (same && removal != nullptr) {
+    *removal = opened;
+    return FileState::AsInstalled;
+  }
+  files().close(opened);
+  return same ? FileState::AsInstalled : FileState::Changed;
+}
+
+// A listed file: removed and counted when it is as installed, else kept
+// with the reason (a file gone, or behind a link, is not named).
+void remove_listed_file(Uninstall& u, const ManifestFile& file) {
+  std::string path = full_path(u, file.path);
+  FileHandle opened = nullptr;
+  switch (file_state(file, &opened)) {
+    case FileState::Gone:
+    case FileState::Unreachable:  // its folder is named instead
+      break;
+    case FileState::Changed:
+      keep(u, path, kChanged);
+      break;
+    case FileState::Locked:
+      keep(u, path, kNotRemoved);
+      break;
+    case FileState::AsInstalled:
+      if (files().remove_opened(opened))
+        ++u.files_removed;
+      else
+        keep(u, path, kNotRemoved);
+      files().close(opened);
+      break;
+  }
 }
 
 // The entries of a folder, "." and ".." left out.
@@ -127,7 +152,7 @@ bool same_folder(const std::string& a, const std::string& b) { return folded(a) 
 bool belongs_here(const Uninstall& u) {
   if (!u.manifest.installed_in.empty()) return same_folder(u.manifest.installed_in, u.folder);
   for (const ManifestFile& file : u.manifest.files)
-    if (!is_root_uninstaller(file.path) && file_state(u, file) == FileState::AsInstalled) return true;
+    if (!is_root_uninstaller(file.path) && file_state(file) == FileState::AsInstalled) return true;
   return false;
 }
 
@@ -269,12 +294,17 @@ std::string load_uninstall(Uninstall& u, const char* folder) {
   u.folder = folder;
   std::string list = full_path(u, kManifestName);
   if (list.size() > kMaxPath) return "The folder " + u.folder + " is too long for a folder the installer made: nothing was removed.";
+  std::string no_list = "There is no list of installed files (" + std::string(kManifestName) + ") in " + u.folder +
+                        ": nothing was removed.";
+  // Whatever the list says is done inside the folder as it was found here.
+  FolderCheck check = files().open_folder(folder);
+  if (check.outcome == FolderCheck::Missing) return no_list;
+  if (check.outcome != FolderCheck::Opened) return "The folder " + u.folder + " " + check.why + ": nothing was removed.";
   uint64_t size = 0;
-  EntryKind kind = files().look_up(list.c_str(), &size);
-  if (kind == EntryKind::Missing)
-    return "There is no list of installed files (" + std::string(kManifestName) + ") in " + u.folder + ": nothing was removed.";
+  EntryKind kind = files().look_up(kManifestName, &size);
+  if (kind == EntryKind::Missing) return no_list;
   std::string refused = list + " cannot be used";
-  if (kind != EntryKind::File || !read_whole(list.c_str(), kMaxManifestSize, &u.manifest_text))
+  if (kind != EntryKind::File || !read_whole(kManifestName, kMaxManifestSize, &u.manifest_text))
     return refused + ": it cannot be read. Nothing was removed.";
   int line = 0;
   const char* damage = parse_manifest(u.manifest_text.data(), u.manifest_text.size(), &u.manifest, &line);
@@ -320,12 +350,12 @@ bool has_work(Uninstall& u) {
   if (key_holds_ours(u, RegistryRoot::LocalMachine) || key_holds_ours(u, RegistryRoot::CurrentUser)) return true;
   for (const std::string& folder : u.manifest.folders) {
     uint64_t size = 0;
-    if (reached_directly(u, folder) && files().look_up(full_path(u, folder).c_str(), &size) == EntryKind::Folder &&
+    if (reached_directly(folder) && files().look_up(folder.c_str(), &size) == EntryKind::Folder &&
         entries_of(full_path(u, folder)).empty())
       return true;
   }
   for (const ManifestFile& file : u.manifest.files)
-    if (!is_root_uninstaller(file.path) && file_state(u, file) == FileState::AsInstalled) return true;
+    if (!is_root_uninstaller(file.path) && file_state(file) == FileState::AsInstalled) return true;
   return false;
 }
 
@@ -338,17 +368,7 @@ void remove_files(Uninstall& u, void (*progress)(const char* path, std::size_t d
     std::string path = full_path(u, file.path);
     if (progress != nullptr) progress(path.c_str(), done, total);
     ++done;
-    switch (file_state(u, file)) {
-      case FileState::Gone:
-      case FileState::Unreachable:  // its folder is named instead
-        break;
-      case FileState::Changed:
-        keep(u, path, kChanged);
-        break;
-      case FileState::AsInstalled:
-        remove_installed_file(u, path);
-        break;
-    }
+    remove_listed_file(u, file);
   }
   // Deepest first, so that a folder is empty when its turn comes.
   std::vector<std::string> folders = m.folders;
@@ -356,14 +376,14 @@ void remove_files(Uninstall& u, void (*progress)(const char* path, std::size_t d
                    [](const std::string& a, const std::string& b) { return depth(a) > depth(b); });
   std::vector<std::string> stayed;
   for (const std::string& folder : folders) {
-    if (!reached_directly(u, folder)) continue;
+    if (!reached_directly(folder)) continue;
     std::string path = full_path(u, folder);
     uint64_t size = 0;
-    EntryKind kind = files().look_up(path.c_str(), &size);
+    EntryKind kind = files().look_up(folder.c_str(), &size);
     if (kind == EntryKind::Missing) continue;
     if (kind != EntryKind::Folder) {
       keep(u, path, kReplaced);
-    } else if (files().remove_folder(path.c_str())) {
+    } else if (files().remove_folder(folder.c_str())) {
       ++u.folders_removed;
     } else {
       stayed.push_back(folder);
@@ -412,22 +432,18 @@ void finish_uninstall(Uninstall& u) {
   std::string list = full_path(u, kManifestName);
   if (u.kept.empty() && uninstaller != nullptr) {
     uninstall_ports().program->release_starter();
-    std::string path = full_path(u, uninstaller->path);
-    switch (file_state(u, *uninstaller)) {
-      case FileState::AsInstalled:
-        remove_installed_file(u, path);
-        break;
-      case FileState::Changed:
-        keep(u, path, kChanged);
-        break;
-      default:
-        break;
-    }
+    remove_listed_file(u, *uninstaller);
   }
   if (u.kept.empty()) {
-    if (!files().remove_file(list.c_str()))
+    uint64_t size = 0;
+    FileHandle opened = files().look_up(kManifestName, &size) == EntryKind::File
+                            ? files().open_file(kManifestName, true, &size)
+                            : nullptr;
+    bool gone = opened != nullptr && files().remove_opened(opened);
+    if (opened != nullptr) files().close(opened);
+    if (!gone)
       keep(u, list, kNotRemoved);
-    else if (!files().remove_folder(u.folder.c_str()))
+    else if (!files().remove_folder(""))
       keep(u, u.folder, kNotRemoved);
     return;
   }
@@ -437,13 +453,13 @@ void finish_uninstall(Uninstall& u) {
   if (u.environment_kept) left.env_lines = u.manifest.env_lines;
   uint64_t size = 0;
   for (const std::string& folder : u.manifest.folders)
-    if (files().look_up(full_path(u, folder).c_str(), &size) != EntryKind::Missing) left.folders.push_back(folder);
+    if (files().look_up(folder.c_str(), &size) != EntryKind::Missing) left.folders.push_back(folder);
   for (const ManifestFile& file : u.manifest.files)
-    if (files().look_up(full_path(u, file.path).c_str(), &size) != EntryKind::Missing) left.files.push_back(file);
+    if (files().look_up(file.path.c_str(), &size) != EntryKind::Missing) left.files.push_back(file);
   left.installed_in = u.folder;
   left.name = u.name;
   std::string text = format_manifest(left);
-  if (text != u.manifest_text && !files().replace_file(list.c_str(), text.data(), text.size()))
+  if (text != u.manifest_text && !files().replace_file(kManifestName, text.data(), text.size()))
     keep(u, list, "could not be updated with what is left");
 }
 

@@ -6,29 +6,45 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "engine/engine_ports.h"
 
 enum class EntryKind { Missing, File, Folder, Other };  // Other: a link, a junction, a device
 
+// How the folder to uninstall was found when it was opened.
+struct FolderCheck {
+  enum Outcome { Opened, Missing, Refused } outcome = Refused;
+  std::string why;  // Refused: what it is, in words that follow its path ("is a link to D:\\x")
+};
+
+// Every path but the folder's own is relative to the folder opened first,
+// and each of its components is reached without following a link, so a
+// link planted later cannot lead a step elsewhere.
 class RemovalFiles {
  public:
   virtual ~RemovalFiles() = default;
-  // What `path` names itself (a link or junction is Other, never what it
+  // The folder all later steps stay in, opened without following a link:
+  // refused when it is one, or when its real path is another than `path`.
+  virtual FolderCheck open_folder(const char* path) = 0;
+  // What `relative` names itself (a link or junction is Other, never what it
   // leads to), and a file's size. A path that cannot be looked at is Other.
-  virtual EntryKind look_up(const char* path, uint64_t* size) = 0;
-  // A file's bytes, in blocks: CreateFileA for reading, shared, not through
-  // a reparse point. nullptr when it cannot be opened.
-  virtual FileHandle open_file(const char* path) = 0;
+  virtual EntryKind look_up(const char* relative, uint64_t* size) = 0;
+  // A plain file's bytes, in blocks, and its size on the same handle; with
+  // `for_removal` the handle may also remove it, and nobody may rename it
+  // meanwhile. nullptr when it cannot be opened or is not a plain file.
+  virtual FileHandle open_file(const char* relative, bool for_removal, uint64_t* size) = 0;
   // False on failure; *count 0 at the end.
   virtual bool read(FileHandle file, void* block, uint32_t size, uint32_t* count) = 0;
   virtual void close(FileHandle file) = 0;
-  // DeleteFileA, a read-only file too: false when it stays.
-  virtual bool remove_file(const char* path) = 0;
-  // RemoveDirectoryA: an empty folder only; false when it stays.
-  virtual bool remove_folder(const char* path) = 0;
-  // Replaces the file's bytes whole: a new file beside it, moved over it.
-  virtual bool replace_file(const char* path, const char* data, std::size_t size) = 0;
+  // Removes the file opened for removal, a read-only one too, through that
+  // very handle: false when it stays.
+  virtual bool remove_opened(FileHandle file) = 0;
+  // An empty folder only ("" is the opened folder itself); false when it stays.
+  virtual bool remove_folder(const char* relative) = 0;
+  // Replaces the file's bytes whole: a new file beside it, made afresh
+  // (a leftover one is removed only when it is a plain file), moved over it.
+  virtual bool replace_file(const char* relative, const char* data, std::size_t size) = 0;
 };
 
 class ProgramCopy {

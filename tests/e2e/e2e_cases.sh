@@ -363,6 +363,38 @@ case "$name" in
       '[ $rc -ne 0 ] && grep -q "^uninstall: " "$case_dir/uninstall.err" && [ "$(cd "$installed" && find . -printf "%p %s\n" | sort)" = "$tree_before" ] &&
        [ "$(environment)" = "$installed_environment" ] && [ ! -s "$case_dir/deletes.txt" ]'
     cp "$case_dir/uninstall.lst" "$installed/uninstall.lst"
+    # The folder given is a link to the installed one: refused, naming where it leads.
+    rm -f "$drive_c/gcc-linked"
+    ln -s gcc-removed "$drive_c/gcc-linked"
+    tree_before=$(cd "$installed" && find . -printf '%p %s\n' | sort)
+    uninstall /S 'C:\gcc-linked'
+    rc=$?
+    check "a folder that is a link: refused ($rc), naming where it leads; the folder, the registry and the group as they were" \
+      '[ $rc -eq 2 ] && grep -qF "uninstall: The folder C:\gcc-linked is a link to C:\gcc-removed: nothing was removed." "$case_dir/uninstall.err" &&
+       [ "$(cd "$installed" && find . -printf "%p %s\n" | sort)" = "$tree_before" ] && [ "$(environment)" = "$installed_environment" ] &&
+       [ ! -s "$case_dir/deletes.txt" ]'
+    rm "$drive_c/gcc-linked"
+    copies() { find "$drive_c/users" -ipath '*/temp/gcc-uninstall-*' -prune -print | sort; }
+    copies_before=$(copies)
+    # A listed folder that became a link to its very files, moved outside:
+    # they stay, the link is named. (The i686 stage leaves this one out: E2E_LEAN.)
+    if [ "${E2E_LEAN:-0}" != 1 ]; then
+      outside=$drive_c/gcc-outside-lib
+      rm -rf "$outside"
+      mv "$installed/lib" "$outside"
+      ln -s ../gcc-outside-lib "$installed/lib"
+      outside_before=$(cd "$outside" && find . -printf '%p %s\n' | sort)
+      copies_before=$(copies)
+      uninstall /S
+      rc=$?
+      check "a listed folder that became a link: kept ($rc), named, and the files it leads to all stay" \
+        '[ $rc -eq 1 ] && grep -qF "C:\gcc-removed\lib: replaced since it was installed" "$case_dir/uninstall.out" &&
+         [ "$(cd "$outside" && find . -printf "%p %s\n" | sort)" = "$outside_before" ] && [ -L "$installed/lib" ]'
+      check "the copy that kept something is gone with its folder once it ended" '[ "$(copies)" = "$copies_before" ]'
+      rm "$installed/lib"
+      mv "$outside" "$installed/lib"
+      cp "$case_dir/uninstall.lst" "$installed/uninstall.lst"
+    fi
     uninstall /S
     rc=$?
     check "uninstall.exe /S ended with status 0, nothing kept, and said what it removed" \
@@ -372,6 +404,11 @@ case "$name" in
     check "the machine's PATH read whole is exactly as before the install" \
       '[ "$(wide_value PATH)" = "$wide_others;$wide_before" ]'
     set_wide_value PATH "$wide_before"
+    # The copy that removed everything outlives its starter: its folder, made
+    # for it with a random name, goes when Windows next starts.
+    check "the copy ran from a folder of its own in the temporary folder, holding only it" \
+      'left=$(find "$drive_c/users" -ipath "*/temp/gcc-uninstall-*" -prune -print | sort | comm -13 <(echo "$copies_before") -) &&
+       [ "$(echo "$left" | wc -l)" = 1 ] && [[ "$left" =~ /gcc-uninstall-[0-9a-f]{16}$ ]] && [ "$(ls "$left")" = uninstall.exe ]'
     check "nothing of the package is left under drive_c, uninstall.exe included (the temporary folder aside)" \
       '[ ! -e "$installed" ] &&
        [ "$(leftovers)" = "$others" ]'

@@ -11,6 +11,7 @@
 #include "engine/engine_ports.h"
 #include "platform/platform.h"
 #include "uninstall/manifest.h"
+#include "uninstall/program_copy.h"
 
 namespace fs = std::filesystem;
 
@@ -138,3 +139,22 @@ TEST_F(ManifestTree, ThePackageMakersListOfATree) {
 }
 
 }  // namespace
+
+// A run that finds the starter's variable acts as the copy only from a
+// folder made for a copy; from anywhere else the variable is ignored.
+TEST(ProgramCopy, OnlyAFolderMadeForACopyMakesARunTheCopy) {
+  const std::string temp = "C:\\Users\\me\\AppData\\Local\\Temp\\";
+  std::string made = temp + copy_folder_name(0x0123456789ABCDEFULL) + "\\uninstall.exe";
+  EXPECT_EQ(made, temp + "gcc-uninstall-0123456789abcdef\\uninstall.exe");
+  EXPECT_TRUE(is_copy_program(made, temp));
+  EXPECT_TRUE(is_copy_program("c:\\users\\ME\\appdata\\local\\temp\\GCC-Uninstall-0123456789ABCDEF\\UNINSTALL.EXE",
+                              temp.substr(0, temp.size() - 1)));
+  for (const std::string& other : {std::string("C:\\gcc\\uninstall.exe"),  // the installed one
+                                   temp + "uninstall.exe", temp + "gcc-uninstall-0123456789abcde\\uninstall.exe",
+                                   temp + "gcc-uninstall-0123456789abcdeg\\uninstall.exe",
+                                   temp + "gcc-uninstall-0123456789abcdef\\x\\uninstall.exe",
+                                   temp + "gcc-uninstall-0123456789abcdef\\setup.exe",
+                                   std::string("D:\\Temp\\gcc-uninstall-0123456789abcdef\\uninstall.exe")})
+    EXPECT_FALSE(is_copy_program(other, temp)) << other;
+  EXPECT_FALSE(is_copy_program(made, ""));
+}

@@ -249,6 +249,50 @@ TEST_F(UninstallRun, ChangedAndAddedFilesStayWithTheirFolderAndASecondRunHasNoth
   EXPECT_EQ(snapshot(dest_), before);
 }
 
+// Links put in place after the install lead nowhere: not the folder given,
+// nor a listed folder, nor the list's new copy; what they lead to stays.
+TEST_F(UninstallRun, LinksPlantedAfterTheInstallAreNotFollowed) {
+  install();
+  fs::rename(dest_ / "lib", root_ / "outside-lib");  // the very files, size and bytes as installed
+  fs::create_directory_symlink(root_ / "outside-lib", dest_ / "lib");
+  write_file(root_ / "victim.txt", "victim data");
+  fs::create_symlink(root_ / "victim.txt", dest_ / "uninstall.lst.new");
+  fs::create_directory_symlink(dest_, root_ / "linked");
+  std::map<std::string, std::string> outside = snapshot(root_ / "outside-lib"), before = snapshot(dest_);
+
+  ProgramRun linked = uninstall({"/S", (root_ / "linked").string()});
+  EXPECT_EQ(linked.status, 2);
+  EXPECT_TRUE(linked.has("uninstall: The folder " + (root_ / "linked").string() + " is a link to " + dest_.string() +
+                         ": nothing was removed."))
+      << linked.err;
+  EXPECT_EQ(snapshot(dest_), before);
+
+  ProgramRun r = uninstall({"/S", dest_.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(lines_of(r.out), (std::set<std::string>{in_dest("lib") + ": replaced since it was installed",
+                                                    in_dest("uninstall.lst.new") + ": added after the installation",
+                                                    in_dest("uninstall.lst") + ": could not be updated with what is left"}))
+      << r.err;
+  EXPECT_FALSE(fs::exists(dest_ / "bin"));
+  EXPECT_EQ(snapshot(root_ / "outside-lib"), outside);
+  EXPECT_EQ(read_file(root_ / "victim.txt"), "victim data");
+  EXPECT_TRUE(fs::is_symlink(dest_ / "uninstall.lst.new"));
+
+  // A leftover new list that is a plain file is no obstacle.
+  fs::remove(dest_ / "uninstall.lst.new");
+  write_file(dest_ / "uninstall.lst.new", "left by a run that stopped");
+  fs::remove(dest_ / "lib");
+  fs::rename(root_ / "outside-lib", dest_ / "lib");
+  write_file(dest_ / "notes.txt", "mine");
+  ProgramRun again = uninstall({"/S", dest_.string()});
+  EXPECT_EQ(lines_of(again.out), (std::set<std::string>{in_dest("notes.txt") + ": added after the installation",
+                                                        in_dest("uninstall.lst.new") + ": added after the installation"}))
+      << again.err;
+  EXPECT_FALSE(fs::exists(dest_ / "lib"));
+  EXPECT_FALSE(fs::exists(dest_ / "uninstall.lst.new"));
+  EXPECT_NE(read_file(dest_ / kManifestName).find("installed-in"), std::string::npos);
+}
+
 TEST_F(UninstallRun, ABadListIsRefusedAndNothingIsTouched) {
   install();
   write_file(root_ / "victim" / "bin" / "gcc.exe", "compiler bytes\n");
