@@ -58,7 +58,7 @@ win-test: cross-deps native-build
 # `make test` gives each 30 seconds over the committed corpus, `make fuzz` longer.
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_FUZZ=ON -DSETUP_BUILD_TESTS=OFF >/dev/null
-	cmake --build $(BUILD)/fuzz -j$(JOBS) --target fuzz_expand fuzz_merge fuzz_env fuzz_inf fuzz_tree fuzz_manifest
+	cmake --build $(BUILD)/fuzz -j$(JOBS) --target fuzz_expand fuzz_merge fuzz_env fuzz_inf fuzz_tree fuzz_manifest fuzz_unpack
 
 fuzz-test: fuzz-build
 	scripts/fuzz.sh $(BUILD)/fuzz 30
