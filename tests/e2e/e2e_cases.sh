@@ -23,6 +23,7 @@ fi
 case_dir=$work/$name
 rm -rf "$case_dir"
 mkdir -p "$case_dir"
+case_dir=$(cd "$case_dir" && pwd)
 package=$case_dir/package
 # Hard links: a fresh folder per case without copying the payload.
 cp -al "$demo/package" "$package"
@@ -336,15 +337,16 @@ case "$name" in
     # The demo package as one file: the unpacker with the package folder
     # zipped after it (stored, offsets from the file's start), in a folder
     # of its own that it may not write, as a read-only medium.
-    command -v zip >/dev/null || { echo "FAILED: zip is missing (scripts/install-deps.sh installs it)"; finish; }
+    give_up() { echo "FAILED: $1"; failures=$((failures + 1)); finish; }
+    command -v zip >/dev/null || give_up "zip is missing (scripts/install-deps.sh installs it)"
     one=$case_dir/download
     mkdir -p "$one"
     (cd "$package" && zip -q -0 -r "$case_dir/archive.zip" setup.exe env inf source) &&
       cat "$tools/unpacker.exe" "$case_dir/archive.zip" >"$one/gcc-demo.exe" && zip -q -A "$one/gcc-demo.exe" ||
-      { echo "FAILED: the one file could not be made"; finish; }
+      give_up "the one file could not be made"
     rm "$case_dir/archive.zip"
     temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')" 2>/dev/null)
-    [ -d "$temp_dir" ] || { echo "FAILED: the prefix's temporary folder \"$temp_dir\" is not found"; finish; }
+    [ -d "$temp_dir" ] || give_up "the prefix's temporary folder \"$temp_dir\" is not found"
     unpacked() { find "$temp_dir" -maxdepth 1 -name 'gcc-pkg-*' 2>/dev/null; }
     before_run=$(unpacked)
     one_run() { bash "$here/run-setup.sh" "$bench" "$tools" "$one" "$case_dir" "$@"; }
@@ -364,12 +366,20 @@ case "$name" in
     check "nothing was written beside the one file" '[ "$(ls -A "$one")" = gcc-demo.exe ]'
     ;;
   one-file-damaged)
-    # Cut short, and one byte flipped halfway into the archive.
-    size=$(stat -c %s "$one/gcc-demo.exe") head=$(stat -c %s "$tools/unpacker.exe")
+    # Cut short, and one byte flipped in the data of the last file the
+    # archive holds, so that all the others are unpacked before it is found.
+    size=$(stat -c %s "$one/gcc-demo.exe")
     chmod u+w "$one"
     head -c $((size - 5000)) "$one/gcc-demo.exe" >"$one/cut.exe"
     cp "$one/gcc-demo.exe" "$one/flipped.exe"
-    at=$((head + (size - head) / 2))
+    read -r local_at data_size < <(zipinfo -v "$one/gcc-demo.exe" 2>/dev/null | awk '
+      /offset of local header from start of archive:/ { at = $NF }
+      /^  compressed size:/ { if ($3 > 0) { last = at " " $3 } }
+      END { print last }')
+    [ -n "$data_size" ] || give_up "zipinfo (Debian's unzip) did not list the one file"
+    # The data follows the local header: 30 bytes, the name and the extra field.
+    lengths=$(od -An -tu2 -j$((local_at + 26)) -N4 "$one/flipped.exe")
+    at=$((local_at + 30 + $(echo $lengths | tr ' ' '+') + data_size / 2))
     byte=$(od -An -tu1 -j$at -N1 "$one/flipped.exe" | tr -d ' ')
     printf "$(printf '\\%03o' $((byte ^ 1)))" | dd of="$one/flipped.exe" bs=1 seek=$at conv=notrunc status=none
     chmod a-w "$one"
@@ -388,17 +398,17 @@ case "$name" in
     room=$case_dir/small-temp
     mkdir -p "$room"
     mount -t tmpfs -o size=1m tmpfs "$room" 2>"$case_dir/mount.err" ||
-      { echo "FAILED: a 1 MB tmpfs could not be mounted (root is needed): $(cat "$case_dir/mount.err")"; finish; }
+      give_up "a 1 MB tmpfs could not be mounted (root is needed): $(cat "$case_dir/mount.err")"
     letter=$(for l in t u v w x y; do [ -e "$WINEPREFIX/dosdevices/$l:" ] || { echo $l; break; }; done)
     ln -s "$room" "$WINEPREFIX/dosdevices/$letter:"
     trap 'chmod u+w "$one"; rm -f "$WINEPREFIX/dosdevices/$letter:"; umount "$room"' EXIT
     chmod u+w "$one"
-    printf '@set TMP=%s:\\\r\n@set TEMP=%s:\\\r\n@gcc-demo.exe\r\n@exit /b %%errorlevel%%\r\n' "$letter" "$letter" >"$one/small.bat"
+    printf '@set TMP=%s:\\\r\n@set TEMP=%s:\\\r\n@gcc-demo.exe\r\n@exit /b %%errorlevel%%\r\n' "${letter^^}" "${letter^^}" >"$one/small.bat"
     chmod a-w "$one"
     one_run --program cmd --arg /c --arg small.bat msgbox:Error
     rc=$?
     check "refused with the room it needs and the room there is" \
-      '[ $rc -eq 0 ] && grep -q "^msgbox Error: There is not enough room in ${letter^^}: to unpack .*gcc-demo.exe: it needs [0-9.]* MB, and 0\.[0-9] MB are free." "$case_dir/robot.out"'
+      '[ $rc -eq 0 ] && grep -q "^msgbox Error: There is not enough room in ${letter^^}: to unpack .*gcc-demo.exe: it needs [0-9.]* MB, and [01]\.[0-9] MB are free." "$case_dir/robot.out"'
     check "the unpacker's own status 93" '[ "$(status)" = 93 ]'
     check "nothing was left in the small TEMP" '[ -z "$(ls -A "$room")" ]'
     ;;
