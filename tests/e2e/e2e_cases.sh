@@ -49,9 +49,16 @@ reg_value() {  # KEY NAME -> "TYPE DATA"
   wine reg query "$1" /v "$2" </dev/null >"$case_dir/reg.out" 2>/dev/null
   tr -d '\r' <"$case_dir/reg.out" | awk -v n="$2" '$1 == n { t = $2; $1 = ""; $2 = ""; sub(/^  /, ""); print t " " $0 }'
 }
+# SETUP_E2E_ONE_FILE names a one-file package of the same package: each run
+# then starts it in place of the folder's setup.exe.
+one_file=${SETUP_E2E_ONE_FILE:-}
 # A run whose screenshot could not be taken fails the case, whatever it checks.
 run() {
-  bash "$here/run-setup.sh" "$bench" "$tools" "$package" "$case_dir" "$@"
+  if [ -n "$one_file" ]; then
+    bash "$here/run-setup.sh" "$bench" "$tools" "$(dirname "$one_file")" "$case_dir" --program "$(basename "$one_file")" "$@"
+  else
+    bash "$here/run-setup.sh" "$bench" "$tools" "$package" "$case_dir" "$@"
+  fi
   local rc=$?
   if grep -q '^screenshot ' "$case_dir/robot.out"; then
     echo "FAILED: $(grep -m1 '^screenshot ' "$case_dir/robot.out")"
@@ -98,6 +105,9 @@ accept_and_install() {  # FOLDER [extra steps before Install]
 case "$name" in
   demo)
     rm -rf "$drive_c/gcc-demo"
+    temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')" 2>/dev/null)
+    unpacked() { find "$temp_dir" -maxdepth 1 -name 'gcc-pkg-*' 2>/dev/null; }
+    before_run=$(unpacked)
     wine reg delete "$machine_key" /v LIBRARY_PATH /f </dev/null >/dev/null 2>&1
     run --trace-text window:nv_gfortran winrect shot:licence click:1 wait:5 print:4 settext:4:'C:\gcc-demo' \
       shot:folder click:5 after:600 shot:installing wait:7 rect:7 shot:finish click:7 gone
@@ -124,6 +134,9 @@ case "$name" in
     check "the main window's colour is RGB(194, 191, 165)" '[ "$(pixel licence 5 5)" = "194,191,165" ] && [ "$(pixel finish 5 5)" = "194,191,165" ]'
     check "the notice pane's colour is RGB(224, 223, 209)" '[ "$(pixel licence 336 86)" = "224,223,209" ]'
     check "the installed gcc.exe runs" 'wine "$drive_c/gcc-demo/bin/gcc.exe" -v </dev/null 2>/dev/null | grep -q "^tcc version"'
+    [ -z "$one_file" ] ||
+      check "started through the one file $(basename "$one_file"), its unpacked folder is gone afterwards" \
+        '[ -d "$temp_dir" ] && [ "$(unpacked)" = "$before_run" ]'
     ;;
   compile-through-path)
     # What the user gets: after a log off, a console in a folder of their own
