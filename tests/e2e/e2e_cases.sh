@@ -348,8 +348,8 @@ case "$name" in
     ;;
   one-file | one-file-damaged | one-file-no-room)
     # The demo package as one file: the unpacker with the package folder
-    # zipped after it (stored, offsets from the file's start), in a folder
-    # of its own that it may not write, as a read-only medium.
+    # zipped after it (stored, offsets from the file's start), signed, in a
+    # folder of its own that it may not write, as a read-only medium.
     give_up() { echo "FAILED: $1"; failures=$((failures + 1)); finish; }
     command -v zip >/dev/null || give_up "zip is missing (scripts/install-deps.sh installs it)"
     one=$case_dir/download
@@ -358,6 +358,9 @@ case "$name" in
       cat "$tools/unpacker.exe" "$case_dir/archive.zip" >"$one/gcc-demo.exe" && zip -q -A "$one/gcc-demo.exe" ||
       give_up "the one file could not be made"
     rm "$case_dir/archive.zip"
+    # Signed as a maker signs it: the certificate table after the archive.
+    bash "$here/../../scripts/test-certificate.sh" --sign "$work/certificate" "$one/gcc-demo.exe" >"$case_dir/sign.out" 2>&1 ||
+      give_up "the one file could not be signed: $(tail -n1 "$case_dir/sign.out")"
     temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')" 2>/dev/null)
     [ -d "$temp_dir" ] || give_up "the prefix's temporary folder \"$temp_dir\" is not found"
     unpacked() { find "$temp_dir" -maxdepth 1 -name 'gcc-pkg-*' 2>/dev/null; }
@@ -372,6 +375,8 @@ case "$name" in
       window:nv_gfortran winrect click:1 wait:5 settext:4:'C:\gcc-one' click:5 wait:7 click:7 gone
     rc=$?
     check "the robot went from the licence to Finish, started through the one file" '[ $rc -eq 0 ]'
+    check "the one file carries a signature that verifies" \
+      'osslsigncode verify -CAfile "$work/certificate/test-ca.pem" -in "$one/gcc-demo.exe" >"$case_dir/verify.out" 2>&1'
     check "the title comes from -t, handed on to setup.exe" 'grep -qx "title One File" "$case_dir/robot.out"'
     check "setup.exe's status 0 came through" '[ "$(status)" = 0 ]'
     check "the installed tree is byte-identical to the plain tree" 'diff -r "$demo/plain" "$drive_c/gcc-one" >/dev/null'
