@@ -277,7 +277,8 @@ bool read_archive(ByteSource& source, std::size_t folder_chars, Archive& archive
 }
 
 Copied copy_entry(ByteSource& source, const Entry& entry, ByteSink& sink, std::string& why) {
-  std::vector<unsigned char> block(256 * 1024);
+  // Most files of a package are small: no more is allocated than one needs.
+  std::vector<unsigned char> block(static_cast<std::size_t>(std::min<uint64_t>(entry.size, 256 * 1024)));
   uint32_t crc = 0;
   for (uint64_t done = 0; done < entry.size;) {
     std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(block.size(), entry.size - done));
