@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Each Windows program of the build is a console program of the build's
-# machine type (its PE format as objdump names it) that imports only DLLs every
-# Windows has. The programs that ship (setup.exe, pkgtree.exe, uninstall.exe,
-# and unpacker.exe once the build has it) restrict their DLL search and
-# refuse untrusted junctions at start: the fallback call is in their imports,
-# and the newer calls, looked up by name at run time so that older Windows
-# still starts them, are in their data and not in their imports:
+# machine type (its PE format as objdump names it; the unpacker a window
+# program, which opens no console) that imports only DLLs every Windows has.
+# The programs that ship (setup.exe, pkgtree.exe, uninstall.exe and
+# unpacker.exe) restrict their DLL search and refuse untrusted junctions at
+# start: the fallback call is in their imports, and the newer calls, looked up
+# by name at run time so that older Windows still starts them, are in their
+# data and not in their imports:
 #   check_imports.sh OBJDUMP BIN_DIR ARCH      ARCH: i686 or x86_64
 set -euo pipefail
 objdump=$1
@@ -23,7 +24,11 @@ for exe in "$bin"/*.exe; do
   count=$((count + 1))
   headers=$("$objdump" -p "$exe")
   grep -q "file format $format\$" <<<"$headers" || { echo "$exe: not $format"; status=1; }
-  grep -q 'Subsystem[[:space:]]*00000003' <<<"$headers" || { echo "$exe: not a console program"; status=1; }
+  if [ "$(basename "$exe")" = unpacker.exe ]; then
+    grep -q 'Subsystem[[:space:]]*00000002' <<<"$headers" || { echo "$exe: not a window program"; status=1; }
+  else
+    grep -q 'Subsystem[[:space:]]*00000003' <<<"$headers" || { echo "$exe: not a console program"; status=1; }
+  fi
   while read -r dll; do
     if ! tr '[:lower:]' '[:upper:]' <<<"$dll" | grep -Eq "$allowed"; then
       echo "$exe: imports $dll"
@@ -37,8 +42,7 @@ if [ "$count" -eq 0 ]; then
 fi
 
 imported() { grep -Eq "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$2\$" <<<"$1"; }
-shipped=(setup.exe pkgtree.exe uninstall.exe)
-[ ! -f "$bin/unpacker.exe" ] || shipped+=(unpacker.exe)
+shipped=(setup.exe pkgtree.exe uninstall.exe unpacker.exe)
 for program in "${shipped[@]}"; do
   exe=$bin/$program
   if [ ! -f "$exe" ]; then
