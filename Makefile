@@ -100,7 +100,7 @@ release:
 	@rm -f $(BUILD)/release.log
 	@$(QUIET) cmake -S . -B $(BUILD)/win32-release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF
-	@$(QUIET) cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup pkgtree uninstall
+	@$(QUIET) cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup pkgtree uninstall unpacker
 	@tests/win32/application_manifest.sh i686-w64-mingw32-windres $(BUILD)/win32-release/bin
 	@$(QUIET) cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF \
 	  -DSETUP_WINDOWS_SETUP_EXE=$(abspath $(BUILD)/win32-release/bin/setup.exe)
