@@ -333,16 +333,11 @@ case "$name" in
       'grep -qF "[DeleteGroup(GCC Demo)]" "$case_dir/deletes.txt"'
     ;;
   one-file | one-file-damaged | one-file-no-room)
-    # The demo package as one file: the unpacker with the package folder
-    # zipped after it (stored, offsets from the file's start), in a folder
-    # of its own that it may not write, as a read-only medium.
-    command -v zip >/dev/null || { echo "FAILED: zip is missing (scripts/install-deps.sh installs it)"; finish; }
+    # The demo package as one signed file, as pkgtree bundle made it at build
+    # time, in a folder of its own that it may not write, as a read-only medium.
     one=$case_dir/download
     mkdir -p "$one"
-    (cd "$package" && zip -q -0 -r "$case_dir/archive.zip" setup.exe env inf source) &&
-      cat "$tools/unpacker.exe" "$case_dir/archive.zip" >"$one/gcc-demo.exe" && zip -q -A "$one/gcc-demo.exe" ||
-      { echo "FAILED: the one file could not be made"; finish; }
-    rm "$case_dir/archive.zip"
+    cp "$demo/gcc-demo.exe" "$one/" || { echo "FAILED: no one file $demo/gcc-demo.exe (the build makes it)"; finish; }
     temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')" 2>/dev/null)
     [ -d "$temp_dir" ] || { echo "FAILED: the prefix's temporary folder \"$temp_dir\" is not found"; finish; }
     unpacked() { find "$temp_dir" -maxdepth 1 -name 'gcc-pkg-*' 2>/dev/null; }

@@ -17,7 +17,8 @@ const char kUsage[] =
     "       pkgtree check PACKAGE_DIR|FILE.exe [FOLDER]\n"
     "       pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] [--any-setup]\n"
     "           [--uninstaller] [--sign COMMAND] [--one-file] [--unpacker FILE] PLAIN ENV INF OUT\n"
-    "       pkgtree bundle [--sign COMMAND] [--unpacker FILE] [--folder FOLDER] PACKAGE FILE.exe\n"
+    "       pkgtree bundle [--sign COMMAND] [--unpacker FILE] [--folder FOLDER] [--any-setup]\n"
+    "                      PACKAGE FILE.exe\n"
     "       pkgtree -h | --help | --version\n";
 
 // One screen: what a maker needs without the manual page, which Windows
@@ -52,8 +53,7 @@ const char kHelp[] =
     "        longest folder to unpack the package in, the longest FOLDER (also of FILE.exe)\n"
     "\n"
     "Options, before the verb:\n"
-    "  -v          print each destination path\n"
-    "  -q          no progress line on the terminal\n"
+    "  -v          print each destination path    -q  no progress line on the terminal\n"
     "  -j N        threads that write files, 1 to 1024 (default: every core)\n"
     "  --          ends the options\n"
     "  -h, --help  this text      --version  the version\n"

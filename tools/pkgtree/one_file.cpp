@@ -197,6 +197,7 @@ namespace {
 
 struct BundleArguments {
   std::string sign, unpacker, folder = kDefaultFolder;
+  bool any_setup = false;
   const char* package = nullptr;
   const char* file = nullptr;
 };
@@ -208,6 +209,10 @@ std::string parse_bundle(int count, char** args, BundleArguments* a) {
     if (option == "--") {
       ++i;
       break;
+    }
+    if (option == "--any-setup") {
+      a->any_setup = true;
+      continue;
     }
     std::string* field = option == "--sign" ? &a->sign : option == "--unpacker" ? &a->unpacker
                                                        : option == "--folder"   ? &a->folder : nullptr;
@@ -245,10 +250,13 @@ int run_bundle(int count, char** args) {
     return problem(std::string("no ") + kUnpackerName + ": looked for " + unpacker.string() +
                    (a.unpacker.empty() ? " (give one with --unpacker FILE)" : ""));
   std::string kind = not_a_32bit_windows_program(unpacker.string());
-  if (!kind.empty()) return problem(unpacker.string() + ": " + kind + "; the one file needs a 32-bit Windows program");
+  if (!kind.empty() && !a.any_setup)
+    return problem(unpacker.string() + ": " + kind + "; the one file needs a 32-bit Windows program");
+  if (same_name(resolved_path(unpacker.string().c_str()), file_real))
+    return problem(std::string("FILE ") + a.file + " is the unpacker the one file is made of");
   std::printf("== check %s\n", a.package);
   std::fflush(stdout);
-  if (run_check(a.package, a.folder.c_str(), false) != 0)
+  if (run_check(a.package, a.folder.c_str(), a.any_setup) != 0)
     return problem(std::string("PACKAGE_DIR ") + a.package + ": check finds it unfit to ship (above): no one file is made");
   TreeListing listing;
   std::string source = std::string(a.package) + "\\source";
@@ -261,6 +269,7 @@ int run_bundle(int count, char** args) {
   job.unpacker = unpacker.string();
   job.file = file_real;
   job.sign = a.sign;
+  job.any_program = a.any_setup;
   int status = write_one_file(job);
   std::fflush(stdout);
   if (status != 0) {

@@ -420,6 +420,10 @@ int run_package(int count, char** args, const Options& options) {
     std::string unpacker_kind = not_a_32bit_windows_program(unpacker.string());
     if (!unpacker_kind.empty() && !a.any_setup)
       return problem(unpacker.string() + ": " + unpacker_kind + "; the one file needs a 32-bit Windows program");
+    // The one file replaces OUT whole: never one of the files it is made of.
+    for (const std::string& input : {std::string(env), std::string(inf), setup.string(), unpacker.string()})
+      if (same_name(resolved_path(input.c_str()), out_real))
+        return problem(std::string("OUT ") + out_arg + " is " + input + ", which the one file is made of");
   }
   UninstallerPart uninstaller;
   if (a.uninstaller && !prepare_uninstaller(setup, env_bytes, inf_bytes, a.any_setup, &uninstaller, &why))

@@ -179,7 +179,7 @@ struct OneFileJob {
   bool any_program = false;  // an unpacker 32-bit Windows cannot start is taken
 };
 int write_one_file(const OneFileJob& job);
-// bundle [--sign COMMAND] [--unpacker FILE] [--folder FOLDER] PACKAGE_DIR FILE.
+// bundle [--sign COMMAND] [--unpacker FILE] [--folder FOLDER] [--any-setup] PACKAGE_DIR FILE.
 int run_bundle(int count, char** args);
 // Where pkgtree's data folder keeps setup.exe (and uninstall.exe and
 // unpacker.exe beside it).
