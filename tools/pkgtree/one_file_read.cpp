@@ -125,18 +125,20 @@ fs::path new_temporary_folder(std::string* why) {
 }
 
 // The one file unpacked for `read`, whose status is returned; the folder is
-// removed afterwards. A damaged archive is a problem on standard output.
+// removed afterwards. A damaged archive is a problem on standard output, and
+// so is, for check, a program the user's 32-bit Windows cannot start.
 template <class Read>
-int with_unpacked(const char* file, const char* verb, Read read) {
+int with_unpacked(const char* file, const char* verb, bool check, Read read) {
   std::string why;
   std::printf("%s: one file %s, read with the unpacker's rules\n", verb, file);
   std::string kind = not_a_32bit_windows_program(file);
-  if (!kind.empty()) {
+  if (!kind.empty() && check) {
     std::printf("problem: %s: %s: the user's 32-bit Windows cannot start it\n", file, kind.c_str());
     return report_written(1);
   }
   std::string signature = unsigned_because(file);
-  std::printf("  %s: a 32-bit Windows program, %s\n", file, signature.empty() ? "signed" : "not signed");
+  std::printf("  %s: %s, %s\n", file, kind.empty() ? "a 32-bit Windows program" : kind.c_str(),
+              signature.empty() ? "signed" : "not signed");
   fs::path folder = new_temporary_folder(&why);
   if (folder.empty()) {
     std::fprintf(stderr, "pkgtree: %s\n", why.c_str());
@@ -168,7 +170,7 @@ int run_check_one_file(const char* file, const char* folder) {
   guard_standard_streams();
   if (!operand_given("FOLDER", folder)) return 2;
   engine_ports() = platform_engine_ports();
-  return with_unpacked(file, "check", [&](const std::string& unpacked) {
+  return with_unpacked(file, "check", true, [&](const std::string& unpacked) {
     return run_check_as(unpacked.c_str(), file, folder, false, true);
   });
 }
@@ -176,7 +178,7 @@ int run_check_one_file(const char* file, const char* folder) {
 int run_verify_one_file(const char* file, const char* plain, const Options& options) {
   guard_standard_streams();
   engine_ports() = platform_engine_ports();
-  return with_unpacked(file, "verify", [&](const std::string& unpacked) {
+  return with_unpacked(file, "verify", false, [&](const std::string& unpacked) {
     return run_verify((unpacked + "\\source").c_str(), plain, options);
   });
 }
