@@ -110,16 +110,18 @@ release:
 # `pkgtree package` of the release build; its arguments are looked at first.
 # UNINSTALLER=1 makes the package carry uninstall.exe (--uninstaller);
 # SIGN=COMMAND signs its setup.exe and uninstall.exe (--sign COMMAND, "{}" for
-# the file), passed on through the environment, never through make's own lines.
+# the file), passed on through the environment, never through make's own lines;
+# ONE_FILE=1 makes OUT one program to ship (--one-file), signed last with SIGN.
 export SIGN
 package:
 	@if [ -z "$(PLAIN)" ] || [ -z "$(ENV)" ] || [ -z "$(INF)" ] || [ -z "$(OUT)" ]; then \
-	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR [UNINSTALLER=1] [SIGN=COMMAND]" >&2; exit 2; fi
+	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR|FILE.exe [UNINSTALLER=1] [SIGN=COMMAND] [ONE_FILE=1]" >&2; exit 2; fi
 	@[ -d "$(PLAIN)" ] || { echo "make package: PLAIN=$(PLAIN) is not a folder" >&2; exit 1; }
 	@for f in "$(ENV)" "$(INF)"; do [ -f "$$f" ] || { echo "make package: $$f is not a file" >&2; exit 1; }; done
 	@$(MAKE) --no-print-directory release
 	$(BUILD)/release/bin/pkgtree package --setup $(BUILD)/win32-release/bin/setup.exe \
-	  $(if $(filter-out 0,$(UNINSTALLER)),--uninstaller) $(if $(SIGN),--sign "$$SIGN") "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
+	  $(if $(filter-out 0,$(UNINSTALLER)),--uninstaller) $(if $(filter-out 0,$(ONE_FILE)),--one-file) \
+	  $(if $(SIGN),--sign "$$SIGN") "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
 
 # The Debian package of the native programs (CPack), its dependencies from
 # dpkg-shlibdeps, then lintian on it: any error fails.

@@ -14,7 +14,7 @@ set -euo pipefail
 case "${1:-}" in
   --build-only) native=(cmake g++ make libbz2-dev libxml2-utils) ;;
   --deb) native=(dpkg-dev file lintian) ;;
-  *) native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev libxml2-utils osslsigncode openssl zip unzip) ;;
+  *) native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev libxml2-utils osslsigncode openssl zip unzip p7zip-full) ;;
 esac
 
 missing=()
