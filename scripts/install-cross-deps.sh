@@ -85,10 +85,11 @@ fi
 # fonts-wine: the window tests measure text drawn with Wine's own fonts;
 # fonts-liberation: the serif the bench draws "Times New Roman" with;
 # imagemagick: the screenshots (import) and their colours (convert);
-# time: GNU time, the peak memory of the timed runs of the bench.
+# time: GNU time, the peak memory of the timed runs of the bench;
+# zip, unzip: a one file read and made again around the x86_64 programs (try).
 # dpkg-dev: apt-get source unpacks with dpkg-source.
 packages=(g++-mingw-w64-i686 dpkg-dev)
-[ $build_only -eq 1 ] || packages+=(wine fonts-wine fonts-liberation xvfb xauth imagemagick time)
+[ $build_only -eq 1 ] || packages+=(wine fonts-wine fonts-liberation xvfb xauth imagemagick time zip unzip)
 if [ $build_only -eq 0 ]; then
   if [ "$arch" = i686 ]; then packages+=(wine32:i386); else packages+=(g++-mingw-w64-x86-64-posix wine64); fi
 fi

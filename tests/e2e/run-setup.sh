@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # One real run of setup.exe under the Wine bench, driven by the robot.
 #   run-setup.sh BENCH_DIR TOOLS_DIR PACKAGE_DIR CASE_DIR [options] [STEP...]
-# Options: --no-progman (no Program Manager stand-in answers), --arg A (an
-# argument for setup.exe, repeatable), --trace-text (every text setup.exe
-# draws, from Wine's own trace of the drawing call, into texts.txt as
-# "X Y TEXT" lines, and the font faces Wine chose into fonts.txt),
+# Options: --program FILE (the program in PACKAGE_DIR to run in place of
+# setup.exe: a one-file package), --no-progman (no Program Manager stand-in
+# answers), --arg A (an argument for setup.exe, repeatable), --trace-text
+# (every text setup.exe draws, from Wine's own trace of the drawing call, into
+# texts.txt as "X Y TEXT" lines, and the font faces Wine chose into fonts.txt),
 # --trace-loads (the path of every DLL Wine loaded into loads.txt). Steps go
 # to robot.exe in runs; a step "shot:NAME" saves a screenshot CASE_DIR/NAME.png
 # between runs, and "after:MS" waits before the next step.
@@ -20,10 +21,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 bench=$1 tools=$2 package=$3 case=$4
 shift 4
 progman=1
+program=setup.exe
 trace=0
 args=()
 while [ $# -gt 0 ]; do
   case "$1" in
+    --program) program=$2; shift 2 ;;
     --no-progman) progman=0; shift ;;
     --arg) args+=("$2"); shift 2 ;;
     --trace-text) trace=1; shift ;;
@@ -62,7 +65,7 @@ debug=$WINEDEBUG
 # When setup.exe has ended, its status is written to setup.ended, where the
 # robot looks while it waits: a program that is gone opens no window.
 ( cd "$package" && WINEDEBUG=$debug exec "$here/../../scripts/run-watched.sh" "$case/setup.ended" \
-    timeout --kill-after=5 "${SETUP_E2E_TIMEOUT:-300}" wine setup.exe "${args[@]}" \
+    timeout --kill-after=5 "${SETUP_E2E_TIMEOUT:-300}" wine "$program" "${args[@]}" \
     </dev/null >"$case/setup.out" 2>"$case/setup.err" ) &
 runner=$!
 SETUP_ROBOT_ENDED=$(winepath -w "$case/setup.ended" 2>/dev/null)
