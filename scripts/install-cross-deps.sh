@@ -85,11 +85,10 @@ fi
 # fonts-wine: the window tests measure text drawn with Wine's own fonts;
 # fonts-liberation: the serif the bench draws "Times New Roman" with;
 # imagemagick: the screenshots (import) and their colours (convert);
-# time: GNU time, the peak memory of the timed runs of the bench;
-# zip, unzip: a one file read and made again around the x86_64 programs (try).
+# time: GNU time, the peak memory of the timed runs of the bench.
 # dpkg-dev: apt-get source unpacks with dpkg-source.
 packages=(g++-mingw-w64-i686 dpkg-dev)
-[ $build_only -eq 1 ] || packages+=(wine fonts-wine fonts-liberation xvfb xauth imagemagick time zip unzip)
+[ $build_only -eq 1 ] || packages+=(wine fonts-wine fonts-liberation xvfb xauth imagemagick time)
 if [ $build_only -eq 0 ]; then
   if [ "$arch" = i686 ]; then packages+=(wine32:i386); else packages+=(g++-mingw-w64-x86-64-posix wine64); fi
 fi

@@ -60,7 +60,7 @@ if [ -n "$onefile" ] && [ "$own" != "$arch" ]; then
   for f in setup.exe unpacker.exe; do
     [ -f "$tools/$f" ] && [ "$("$here/windows-arch.sh" --program "$tools/$f")" = "$arch" ] || fail "$tools holds no $f built for $arch"
   done
-  command -v zip >/dev/null || fail "zip is not installed (scripts/install-cross-deps.sh installs it)"
+  command -v zip >/dev/null || fail "zip is not installed (scripts/install-deps.sh installs it)"
   stand_in=$work/onefile/$(basename "$onefile")
   rm -rf "$work/onefile" && mkdir -p "$work/onefile/package" || fail "no folder $work/onefile"
   unzip -q "$onefile" -d "$work/onefile/package" 2>"$work/why"; [ $? -le 1 ] || fail "$onefile was not unpacked: $(head -n1 "$work/why")"
