@@ -115,12 +115,12 @@ release:
 export SIGN
 package:
 	@if [ -z "$(PLAIN)" ] || [ -z "$(ENV)" ] || [ -z "$(INF)" ] || [ -z "$(OUT)" ]; then \
-	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR [UNINSTALLER=1] [SIGN=COMMAND]" >&2; exit 2; fi
+	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR|FILE.exe [UNINSTALLER=1] [ONE_FILE=1] [SIGN=COMMAND]" >&2; exit 2; fi
 	@[ -d "$(PLAIN)" ] || { echo "make package: PLAIN=$(PLAIN) is not a folder" >&2; exit 1; }
 	@for f in "$(ENV)" "$(INF)"; do [ -f "$$f" ] || { echo "make package: $$f is not a file" >&2; exit 1; }; done
 	@$(MAKE) --no-print-directory release
 	$(BUILD)/release/bin/pkgtree package --setup $(BUILD)/win32-release/bin/setup.exe \
-	  $(if $(filter-out 0,$(UNINSTALLER)),--uninstaller) $(if $(SIGN),--sign "$$SIGN") "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
+	  $(if $(filter-out 0,$(UNINSTALLER)),--uninstaller) $(if $(filter-out 0,$(ONE_FILE)),--one-file) $(if $(SIGN),--sign "$$SIGN") "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
 
 # The Debian package of the native programs (CPack), its dependencies from
 # dpkg-shlibdeps, then lintian on it: any error fails.
@@ -159,15 +159,22 @@ try: try-tools
 	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin "$(or $(FILE),$(PACKAGE))" $(BUILD)/try
 
 # The demo: its compiler built from the tcc source, the package made by
-# `make package UNINSTALLER=1` as a maintainer makes one, `make try` on it,
-# then a log off, a compile in a console and the removal by uninstall.exe /S
-# (see README.md).
+# `make package UNINSTALLER=1 ONE_FILE=1 SIGN=...` as a maintainer makes one,
+# one signed file (signed with a throwaway test certificate), its signature
+# verified, `make try FILE=` on it (the unpacker's window pictured too), then
+# a log off, a compile in a console and the removal by uninstall.exe /S (see
+# README.md).
+DEMO_FILE = $(BUILD)/demo/gcc-demo.exe
+DEMO_CERTIFICATE = $(abspath $(BUILD)/demo/test-certificate)
 demo: try-tools
 	scripts/build-tcc.sh $(BUILD)/tcc $(WIN_ARCH)
 	tests/e2e/make-demo-package.sh --layout $(BUILD)/tcc/tree $(BUILD)/demo
+	scripts/test-certificate.sh $(DEMO_CERTIFICATE)
 	$(MAKE) --no-print-directory package PLAIN=$(BUILD)/demo/plain ENV=$(BUILD)/demo/env \
-	  INF=$(BUILD)/demo/inf OUT=$(BUILD)/demo/package UNINSTALLER=1
-	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
+	  INF=$(BUILD)/demo/inf OUT=$(DEMO_FILE) UNINSTALLER=1 ONE_FILE=1 \
+	  SIGN='$(abspath scripts/test-certificate.sh) --sign $(DEMO_CERTIFICATE) {}'
+	osslsigncode verify -CAfile $(DEMO_CERTIFICATE)/test-ca.pem $(DEMO_FILE)
+	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin $(DEMO_FILE) $(BUILD)/demo/run scripts/demo.sh
 
 # The 32-bit programs as they ship (the Release setup.exe, uninstall.exe and pkgtree.exe,
 # the demo's compiler built for i686, an i686 Release robot and Program
