@@ -33,7 +33,7 @@ fail() { echo "try: $*" >&2; exit 1; }
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 # The window class of the unpacker's window, which a one file shows first.
-unpacker_window=gcc_unpacker
+unpacker_window=gcc_setup_unpacker
 onefile=""
 if [ -f "$package" ]; then
   onefile=$(realpath "$package")
