@@ -58,7 +58,7 @@ win-test: cross-deps native-build
 # `make test` gives each 30 seconds over the committed corpus, `make fuzz` longer.
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_FUZZ=ON -DSETUP_BUILD_TESTS=OFF >/dev/null
-	cmake --build $(BUILD)/fuzz -j$(JOBS) --target fuzz_expand fuzz_merge fuzz_env fuzz_inf fuzz_tree fuzz_manifest
+	cmake --build $(BUILD)/fuzz -j$(JOBS) --target fuzz_expand fuzz_merge fuzz_env fuzz_inf fuzz_tree fuzz_manifest fuzz_unpack
 
 fuzz-test: fuzz-build
 	scripts/fuzz.sh $(BUILD)/fuzz 30
@@ -101,7 +101,7 @@ release:
 	@rm -f $(BUILD)/release.log
 	@$(QUIET) cmake -S . -B $(BUILD)/win32-release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF
-	@$(QUIET) cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup pkgtree uninstall
+	@$(QUIET) cmake --build $(BUILD)/win32-release -j$(JOBS) --target setup pkgtree uninstall unpacker
 	@tests/win32/application_manifest.sh i686-w64-mingw32-windres $(BUILD)/win32-release/bin
 	@$(QUIET) cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DSETUP_BUILD_TESTS=OFF \
 	  -DSETUP_WINDOWS_SETUP_EXE=$(abspath $(BUILD)/win32-release/bin/setup.exe)
@@ -111,16 +111,18 @@ release:
 # `pkgtree package` of the release build; its arguments are looked at first.
 # UNINSTALLER=1 makes the package carry uninstall.exe (--uninstaller);
 # SIGN=COMMAND signs its setup.exe and uninstall.exe (--sign COMMAND, "{}" for
-# the file), passed on through the environment, never through make's own lines.
+# the file), passed on through the environment, never through make's own lines;
+# ONE_FILE=1 makes OUT one program to ship (--one-file), signed last with SIGN.
 export SIGN
 package:
 	@if [ -z "$(PLAIN)" ] || [ -z "$(ENV)" ] || [ -z "$(INF)" ] || [ -z "$(OUT)" ]; then \
-	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR|FILE.exe [UNINSTALLER=1] [ONE_FILE=1] [SIGN=COMMAND]" >&2; exit 2; fi
+	  echo "usage: make package PLAIN=DIR ENV=FILE INF=FILE OUT=DIR|FILE.exe [UNINSTALLER=1] [SIGN=COMMAND] [ONE_FILE=1]" >&2; exit 2; fi
 	@[ -d "$(PLAIN)" ] || { echo "make package: PLAIN=$(PLAIN) is not a folder" >&2; exit 1; }
 	@for f in "$(ENV)" "$(INF)"; do [ -f "$$f" ] || { echo "make package: $$f is not a file" >&2; exit 1; }; done
 	@$(MAKE) --no-print-directory release
 	$(BUILD)/release/bin/pkgtree package --setup $(BUILD)/win32-release/bin/setup.exe \
-	  $(if $(filter-out 0,$(UNINSTALLER)),--uninstaller) $(if $(filter-out 0,$(ONE_FILE)),--one-file) $(if $(SIGN),--sign "$$SIGN") "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
+	  $(if $(filter-out 0,$(UNINSTALLER)),--uninstaller) $(if $(filter-out 0,$(ONE_FILE)),--one-file) \
+	  $(if $(SIGN),--sign "$$SIGN") "$(PLAIN)" "$(ENV)" "$(INF)" "$(OUT)"
 
 # The Debian package of the native programs (CPack), its dependencies from
 # dpkg-shlibdeps, then lintian on it: any error fails.

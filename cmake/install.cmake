@@ -1,8 +1,9 @@
 # What `cmake --install` lays out and CPack ships. Natively: pkgtree, the
-# Release cross-built setup.exe it puts in each package and the uninstall.exe
-# beside it (for --uninstaller), the man page and the documents, packaged as
-# a .deb (`make deb`). Cross-built: pkgtree.exe, setup.exe and uninstall.exe
-# side by side with the documents, as a zip (`make dist`).
+# Release cross-built setup.exe it puts in each package, the uninstall.exe
+# (for --uninstaller) and unpacker.exe (for --one-file and bundle) beside it,
+# the man page and the documents, packaged as a .deb (`make deb`).
+# Cross-built: pkgtree.exe, setup.exe, uninstall.exe and unpacker.exe side
+# by side with the documents, as a zip (`make dist`).
 set(SETUP_MAINTAINER "gcc-setup developers <gcc-setup@example.org>")
 set(CPACK_PACKAGE_NAME gcc-setup)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -11,7 +12,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 if(WIN32)
-  install(TARGETS pkgtree setup uninstall RUNTIME DESTINATION .)
+  install(TARGETS pkgtree setup uninstall unpacker RUNTIME DESTINATION .)
   install(FILES README.md DESTINATION . RENAME README.txt)
   install(FILES COPYING DESTINATION . RENAME COPYING.txt)
   set(CPACK_GENERATOR ZIP)
@@ -20,10 +21,11 @@ else()
   include(GNUInstallDirs)
   install(TARGETS pkgtree RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   set(SETUP_WINDOWS_SETUP_EXE "" CACHE FILEPATH
-      "The Release cross-built setup.exe that pkgtree puts in each package, uninstall.exe beside it")
+      "The Release cross-built setup.exe that pkgtree puts in each package, uninstall.exe and unpacker.exe beside it")
   if(SETUP_WINDOWS_SETUP_EXE)
     get_filename_component(_windows_bin ${SETUP_WINDOWS_SETUP_EXE} DIRECTORY)
-    install(FILES ${SETUP_WINDOWS_SETUP_EXE} ${_windows_bin}/uninstall.exe DESTINATION ${CMAKE_INSTALL_DATADIR}/gcc-setup)
+    install(FILES ${SETUP_WINDOWS_SETUP_EXE} ${_windows_bin}/uninstall.exe ${_windows_bin}/unpacker.exe
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/gcc-setup)
   else()
     install(CODE "message(FATAL_ERROR \"No setup.exe to install: configure with -DSETUP_WINDOWS_SETUP_EXE=FILE (make deb does)\")")
   endif()
@@ -54,7 +56,8 @@ pkgtree lays out a package for the graphical setup program of a GCC compiler
 package for 32-bit Windows: a tree of bzip2-compressed files, the env and inf
 settings and setup.exe, and on request an uninstaller. It compresses on
 every core, verifies the package against the plain tree and shows what the
-installer will set. The package ships setup.exe and uninstall.exe
-themselves, cross-built, in /usr/share/gcc-setup.")
+installer will set, and makes the package one program to download. The
+package ships setup.exe, uninstall.exe and unpacker.exe themselves,
+cross-built, in /usr/share/gcc-setup.")
 endif()
 include(CPack)

@@ -47,6 +47,7 @@ apt-get install -y -q ./gcc-setup_*.deb </dev/null >apt-deb.log 2>&1 || { cat ap
 echo "fresh-deb-check: apt-get install ./$(ls gcc-setup_*.deb): $(grep -c '^Unpacking' apt-deb.log) packages unpacked"
 check "pkgtree is the installed command" '[ "$(command -v pkgtree)" = /usr/bin/pkgtree ] && pkgtree --version'
 check "uninstall.exe is installed beside setup.exe, for --uninstaller" '[ -s /usr/share/gcc-setup/uninstall.exe ]'
+check "unpacker.exe is installed beside setup.exe, for --one-file" '[ -s /usr/share/gcc-setup/unpacker.exe ]'
 
 mkdir -p maker/plain/bin maker/plain/lib/empty maker/plain/include/sys
 # Any Windows program stands in for the compiler here.
@@ -58,6 +59,9 @@ printf 'GCC Fresh\n::\n$\\bin\\gcc.exe,Compiler\n::\nGCC Fresh\n' >maker/inf
 pkgtree package --folder 'C:\gcc-fresh' maker/plain maker/env maker/inf maker/package
 check "pkgtree package made the package" '[ $? -eq 0 ]'
 check "the package's setup.exe is byte for byte the installed one" 'cmp /usr/share/gcc-setup/setup.exe maker/package/setup.exe'
+pkgtree -q bundle maker/package maker/one.exe >bundle.out 2>&1
+check "pkgtree bundle made the one file of it, the installed unpacker.exe at its head" \
+  '[ $? -eq 0 ] && cmp -n "$(stat -c %s /usr/share/gcc-setup/unpacker.exe)" /usr/share/gcc-setup/unpacker.exe maker/one.exe'
 
 # Wine, as the project's bench needs it.
 dpkg --add-architecture i386

@@ -5,7 +5,7 @@
 set -uo pipefail
 build=$1 seconds=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
-targets=(expand merge env inf tree manifest)
+targets=(expand merge env inf tree manifest unpack)
 mkdir -p "$build/artifacts"
 run_one() {
   local t=$1

@@ -4,13 +4,12 @@
 
 #include <cstdint>
 
+#include "engine/entry_names.h"
+
 // Thread entry of the loader: installs InstallState's source folder into its
 // destination folder, then sends the completion command. Returns 0.
 uint32_t PackageLoader(void* parameter);
 
-// False for a name that Windows could not take as one entry of a folder;
-// the walk refuses such an entry before anything is made for it.
-bool names_one_entry(const char* name);
 
 void install_tree(const char* source_dir, const char* destination_dir, int32_t copy_mode,
                   int32_t report);

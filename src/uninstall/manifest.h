@@ -34,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "common/crc32.h"
+
 constexpr char kManifestName[] = "uninstall.lst";
 constexpr char kUninstallerName[] = "uninstall.exe";
 // A larger list is refused unread: 64 MiB is some 300,000 files.
@@ -53,9 +55,6 @@ struct Manifest {
   std::string installed_in;            // empty until a run keeps something
   std::string name;                    // the same
 };
-
-// CRC-32 (the polynomial of zip and PNG): continue from `crc`, 0 to begin.
-uint32_t crc32_update(uint32_t crc, const void* data, std::size_t size);
 
 // The text of the list.
 std::string format_manifest(const Manifest& manifest);

@@ -332,6 +332,76 @@ case "$name" in
     check "the Program Manager stand-in received the group's removal" \
       'grep -qF "[DeleteGroup(GCC Demo)]" "$case_dir/deletes.txt"'
     ;;
+  one-file | one-file-damaged | one-file-no-room)
+    # The demo package as one file: the unpacker with the package folder
+    # zipped after it (stored, offsets from the file's start), in a folder
+    # of its own that it may not write, as a read-only medium.
+    command -v zip >/dev/null || { echo "FAILED: zip is missing (scripts/install-deps.sh installs it)"; finish; }
+    one=$case_dir/download
+    mkdir -p "$one"
+    (cd "$package" && zip -q -0 -r "$case_dir/archive.zip" setup.exe env inf source) &&
+      cat "$tools/unpacker.exe" "$case_dir/archive.zip" >"$one/gcc-demo.exe" && zip -q -A "$one/gcc-demo.exe" ||
+      { echo "FAILED: the one file could not be made"; finish; }
+    rm "$case_dir/archive.zip"
+    temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')" 2>/dev/null)
+    [ -d "$temp_dir" ] || { echo "FAILED: the prefix's temporary folder \"$temp_dir\" is not found"; finish; }
+    unpacked() { find "$temp_dir" -maxdepth 1 -name 'gcc-pkg-*' 2>/dev/null; }
+    before_run=$(unpacked)
+    one_run() { bash "$here/run-setup.sh" "$bench" "$tools" "$one" "$case_dir" "$@"; }
+    chmod a-w "$one"
+    trap 'chmod u+w "$one"' EXIT
+    ;;&
+  one-file)
+    rm -rf "$drive_c/gcc-one"
+    one_run --program gcc-demo.exe --arg -t --arg "One File" \
+      window:nv_gfortran winrect click:1 wait:5 settext:4:'C:\gcc-one' click:5 wait:7 click:7 gone
+    rc=$?
+    check "the robot went from the licence to Finish, started through the one file" '[ $rc -eq 0 ]'
+    check "the title comes from -t, handed on to setup.exe" 'grep -qx "title One File" "$case_dir/robot.out"'
+    check "setup.exe's status 0 came through" '[ "$(status)" = 0 ]'
+    check "the installed tree is byte-identical to the plain tree" 'diff -r "$demo/plain" "$drive_c/gcc-one" >/dev/null'
+    check "the unpacked folder is gone afterwards" '[ "$(unpacked)" = "$before_run" ]'
+    check "nothing was written beside the one file" '[ "$(ls -A "$one")" = gcc-demo.exe ]'
+    ;;
+  one-file-damaged)
+    # Cut short, and one byte flipped halfway into the archive.
+    size=$(stat -c %s "$one/gcc-demo.exe") head=$(stat -c %s "$tools/unpacker.exe")
+    chmod u+w "$one"
+    head -c $((size - 5000)) "$one/gcc-demo.exe" >"$one/cut.exe"
+    cp "$one/gcc-demo.exe" "$one/flipped.exe"
+    at=$((head + (size - head) / 2))
+    byte=$(od -An -tu1 -j$at -N1 "$one/flipped.exe" | tr -d ' ')
+    printf "$(printf '\\%03o' $((byte ^ 1)))" | dd of="$one/flipped.exe" bs=1 seek=$at conv=notrunc status=none
+    chmod a-w "$one"
+    for damaged in cut flipped; do
+      one_run --program $damaged.exe msgbox:Error
+      rc=$?
+      check "$damaged: refused with the message box naming the file" \
+        '[ $rc -eq 0 ] && grep -q "^msgbox Error: The file .*\\\\$damaged.exe is damaged or incomplete" "$case_dir/robot.out" &&
+         grep -q "Please download it again." "$case_dir/robot.out"'
+      check "$damaged: the unpacker's own status 91, setup.exe never started" '[ "$(status)" = 91 ]'
+      check "$damaged: no unpacked folder is left" '[ "$(unpacked)" = "$before_run" ]'
+    done
+    ;;
+  one-file-no-room)
+    # TEMP on a drive of 1 MB, a tmpfs of this case's own.
+    room=$case_dir/small-temp
+    mkdir -p "$room"
+    mount -t tmpfs -o size=1m tmpfs "$room" 2>"$case_dir/mount.err" ||
+      { echo "FAILED: a 1 MB tmpfs could not be mounted (root is needed): $(cat "$case_dir/mount.err")"; finish; }
+    letter=$(for l in t u v w x y; do [ -e "$WINEPREFIX/dosdevices/$l:" ] || { echo $l; break; }; done)
+    ln -s "$room" "$WINEPREFIX/dosdevices/$letter:"
+    trap 'chmod u+w "$one"; rm -f "$WINEPREFIX/dosdevices/$letter:"; umount "$room"' EXIT
+    chmod u+w "$one"
+    printf '@set TMP=%s:\\\r\n@set TEMP=%s:\\\r\n@gcc-demo.exe\r\n@exit /b %%errorlevel%%\r\n' "$letter" "$letter" >"$one/small.bat"
+    chmod a-w "$one"
+    one_run --program cmd --arg /c --arg small.bat msgbox:Error
+    rc=$?
+    check "refused with the room it needs and the room there is" \
+      '[ $rc -eq 0 ] && grep -q "^msgbox Error: There is not enough room in ${letter^^}: to unpack .*gcc-demo.exe: it needs [0-9.]* MB, and 0\.[0-9] MB are free." "$case_dir/robot.out"'
+    check "the unpacker's own status 93" '[ "$(status)" = 93 ]'
+    check "nothing was left in the small TEMP" '[ -z "$(ls -A "$room")" ]'
+    ;;
   *)
     echo "unknown case $name"
     failures=1

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # One real run of setup.exe under the Wine bench, driven by the robot.
 #   run-setup.sh BENCH_DIR TOOLS_DIR PACKAGE_DIR CASE_DIR [options] [STEP...]
-# Options: --program FILE (the program in PACKAGE_DIR to run in place of
-# setup.exe: a one-file package), --no-progman (no Program Manager stand-in
-# answers), --arg A (an argument for setup.exe, repeatable), --trace-text
-# (every text setup.exe draws, from Wine's own trace of the drawing call, into
-# texts.txt as "X Y TEXT" lines, and the font faces Wine chose into fonts.txt),
+# Options: --no-progman (no Program Manager stand-in answers), --program P
+# (run P of PACKAGE_DIR in place of setup.exe: a one-file package), --arg A (an
+# argument for the program, repeatable), --trace-text (every text setup.exe
+# draws, from Wine's own trace of the drawing call, into texts.txt as
+# "X Y TEXT" lines, and the font faces Wine chose into fonts.txt),
 # --trace-loads (the path of every DLL Wine loaded into loads.txt). Steps go
 # to robot.exe in runs; a step "shot:NAME" saves a screenshot CASE_DIR/NAME.png
 # between runs, and "after:MS" waits before the next step.
@@ -26,9 +26,9 @@ trace=0
 args=()
 while [ $# -gt 0 ]; do
   case "$1" in
-    --program) program=$2; shift 2 ;;
     --no-progman) progman=0; shift ;;
     --arg) args+=("$2"); shift 2 ;;
+    --program) program=$2; shift 2 ;;
     --trace-text) trace=1; shift ;;
     --trace-loads) trace=2; shift ;;
     *) break ;;

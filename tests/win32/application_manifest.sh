@@ -10,7 +10,7 @@ set -uo pipefail
 [ $# -eq 2 ] || { echo "usage: application_manifest.sh WINDRES BIN_DIR" >&2; exit 2; }
 windres=$1 bin=$2
 command -v xmllint >/dev/null || { echo "FAILED: xmllint is missing (scripts/install-deps.sh installs libxml2-utils)"; exit 1; }
-levels=(setup.exe=highestAvailable uninstall.exe=highestAvailable pkgtree.exe=asInvoker)
+levels=(setup.exe=highestAvailable uninstall.exe=highestAvailable unpacker.exe=highestAvailable pkgtree.exe=asInvoker)
 supported="{e2011457-1546-43c5-a5fe-008deee3d3f0} {35138b9a-5d96-4fbd-8e2d-a2440225f93a} {4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}
 {1f676c76-80e1-4239-95bb-83d0f6d0da78} {8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
 allowed="assembly trustInfo security requestedPrivileges requestedExecutionLevel compatibility application supportedOS"

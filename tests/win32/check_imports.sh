@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Each Windows program of the build is a console program of the build's
-# machine type (its PE format as objdump names it) that imports only DLLs every
-# Windows has; setup.exe and pkgtree.exe restrict their DLL search at start,
+# machine type (its PE format as objdump names it; the unpacker a window
+# program, which opens no console) that imports only DLLs every Windows has;
+# setup.exe, pkgtree.exe and unpacker.exe restrict their DLL search at start,
 # which leaves the fallback call in their imports and the newer call's name,
 # looked up at run time, in their data:
 #   check_imports.sh OBJDUMP BIN_DIR ARCH      ARCH: i686 or x86_64
@@ -21,7 +22,11 @@ for exe in "$bin"/*.exe; do
   count=$((count + 1))
   headers=$("$objdump" -p "$exe")
   grep -q "file format $format\$" <<<"$headers" || { echo "$exe: not $format"; status=1; }
-  grep -q 'Subsystem[[:space:]]*00000003' <<<"$headers" || { echo "$exe: not a console program"; status=1; }
+  if [ "$(basename "$exe")" = unpacker.exe ]; then
+    grep -q 'Subsystem[[:space:]]*00000002' <<<"$headers" || { echo "$exe: not a window program"; status=1; }
+  else
+    grep -q 'Subsystem[[:space:]]*00000003' <<<"$headers" || { echo "$exe: not a console program"; status=1; }
+  fi
   while read -r dll; do
     if ! tr '[:lower:]' '[:upper:]' <<<"$dll" | grep -Eq "$allowed"; then
       echo "$exe: imports $dll"
@@ -29,7 +34,7 @@ for exe in "$bin"/*.exe; do
     fi
   done < <(sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' <<<"$headers")
 done
-for program in setup.exe pkgtree.exe; do
+for program in setup.exe pkgtree.exe unpacker.exe; do
   exe=$bin/$program
   if [ ! -f "$exe" ]; then
     echo "$exe: missing"
@@ -44,5 +49,5 @@ if [ "$count" -eq 0 ]; then
   echo "no programs in $bin"
   exit 1
 fi
-[ "$status" -eq 0 ] && echo "$count programs import only system DLLs; setup.exe and pkgtree.exe restrict their DLL search"
+[ "$status" -eq 0 ] && echo "$count programs import only system DLLs; setup.exe, pkgtree.exe and unpacker.exe restrict their DLL search"
 exit "$status"

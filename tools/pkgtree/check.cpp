@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "common/unpack_budget.h"
 #include "integration/environment.h"
 #include "integration/progman.h"
 #include "integration/settings_reader.h"
@@ -21,10 +22,12 @@ struct Checker {
   std::string dir;
   long problems = 0;
   bool listed = false;                // the source tree could be listed
+  bool one_file = false;              // the package is read from a one file
   std::set<std::string> files, folders;  // its entries, case folded as Windows compares
 
+  std::string shown_as;                // what the user named: the folder or the one file
   std::string path(const char* name) const { return dir + "\\" + name; }
-  std::string shown(const char* name) const { return shown_path(path(name).c_str()); }
+  std::string shown(const char* name) const { return shown_path((shown_as + "\\" + name).c_str()); }
   void problem(const std::string& where, const std::string& what) {
     std::printf("problem: %s: %s\n", where.c_str(), what.c_str());
     ++problems;
@@ -164,7 +167,6 @@ void check_inf(Checker& c, const char* folder) {
 // CreateDirectoryA, which takes 247 characters, and writes each file,
 // which takes 259. The first entry that does not fit FOLDER is named.
 void check_paths(Checker& c, const TreeListing& listing, const std::string& folder) {
-  const long source = static_cast<long>(std::strlen("\\source\\")), search = 2;  // "\*"
   const long file_limit = static_cast<long>(kLongestFile), folder_limit = static_cast<long>(kLongestFolder);
   long longest_file = -1, longest_folder = -1;
   const std::string* longest = nullptr;
@@ -175,9 +177,7 @@ void check_paths(Checker& c, const TreeListing& listing, const std::string& fold
       if (longest == nullptr || entry.size() > longest->size()) longest = &entry;
   if (longest == nullptr) return;
 
-  long unpack = file_limit - (source - 1) - search;  // the search of source itself
-  if (longest_file >= 0) unpack = std::min(unpack, file_limit - source - longest_file);
-  if (longest_folder >= 0) unpack = std::min(unpack, file_limit - source - longest_folder - search);
+  long unpack = unpack_folder_budget(listing);
   long install = folder_limit;
   if (longest_file >= 0) install = std::min(install, file_limit - 1 - longest_file);
   if (longest_folder >= 0) install = std::min(install, folder_limit - 1 - longest_folder);
@@ -185,6 +185,11 @@ void check_paths(Checker& c, const TreeListing& listing, const std::string& fold
   std::printf("  longest path in the package: %zu characters, %s\n", longest->size(), longest->c_str());
   std::printf("  unpack it in a folder of at most %ld characters: that folder, \\source\\ and the longest path "
               "must fit Windows' %ld\n", unpack, file_limit);
+  const long one_file = one_file_budget(listing);
+  std::printf("  as one file: %s: unpacked under the TEMP of a user with a %d-character name, its folder takes %d "
+              "characters\n", one_file >= unpack_budget::folder_chars ? "fits" : "does not fit", kUserNameChars,
+              unpack_budget::folder_chars);
+  if (c.one_file && one_file < unpack_budget::folder_chars) c.problem(c.shown("source"), one_file_shortfall(one_file));
   std::printf("  install it into a FOLDER of at most %ld characters: Windows holds a folder to %ld, a file to %ld\n",
               install, folder_limit, file_limit);
   std::printf("  longest installed path: %zu characters, %s\\%s\n", folder.size() + 1 + longest->size(),
@@ -218,18 +223,52 @@ void check_paths(Checker& c, const TreeListing& listing, const std::string& fold
 
 }  // namespace
 
+std::string one_file_shortfall(long unpack) {
+  return "too long for one file: the package may be unpacked in a folder of at most " + std::to_string(unpack) +
+         " characters, and the unpacker's own, under the TEMP of a user with a " + std::to_string(kUserNameChars) +
+         "-character name, takes " + std::to_string(unpack_budget::folder_chars);
+}
+
+long unpack_folder_budget(const TreeListing& listing) {
+  const long source = static_cast<long>(std::strlen("\\source\\")), search = 2;  // "\*"
+  const long file_limit = static_cast<long>(kLongestFile);
+  long longest_file = -1, longest_folder = -1;
+  for (const std::string& f : listing.files) longest_file = std::max(longest_file, static_cast<long>(f.size()));
+  for (const std::string& f : listing.folders) longest_folder = std::max(longest_folder, static_cast<long>(f.size()));
+  long unpack = file_limit - (source - 1) - search;  // the search of source itself
+  if (longest_file >= 0) unpack = std::min(unpack, file_limit - source - longest_file);
+  if (longest_folder >= 0) unpack = std::min(unpack, file_limit - source - longest_folder - search);
+  return unpack;
+}
+
+long one_file_budget(const TreeListing& listing) {
+  // The unpacker makes each folder itself, and Windows makes a folder of 247 at most.
+  const long source = static_cast<long>(std::strlen("\\source\\"));
+  long unpack = unpack_folder_budget(listing);
+  for (const std::string& f : listing.folders)
+    unpack = std::min(unpack, static_cast<long>(kLongestFolder) - source - static_cast<long>(f.size()));
+  return unpack;
+}
+
 int run_check(const char* package_dir, const char* given_folder, bool any_setup) {
   guard_standard_streams();
   if (!operand_given("PACKAGE_DIR", package_dir) || !operand_given("FOLDER", given_folder)) return 2;
+  return run_check_as(package_dir, package_dir, given_folder, any_setup, false);
+}
+
+int run_check_as(const char* package_dir, const char* shown_as, const char* given_folder, bool any_setup,
+                 bool one_file) {
   Checker c;
   c.dir = package_dir;
+  c.shown_as = shown_as;
+  c.one_file = one_file;
   EnginePorts ports = platform_engine_ports();
   engine_ports() = ports;
   // What the installer makes of the folder it is given.
   std::vector<char> buffer(given_folder, given_folder + std::strlen(given_folder) + 1);
   drop_trailing_backslash(buffer.data());
   const char* folder = buffer.data();
-  std::printf("Package %s, installed into %s:\n", shown_path(package_dir).c_str(), folder);
+  std::printf("Package %s, installed into %s:\n", shown_path(shown_as).c_str(), folder);
   if (std::strchr(folder, ';') != nullptr)
     c.problem(folder, "holds \";\", which would split it in two on PATH");
   Entry source = look_up(c.path("source").c_str());
@@ -245,7 +284,8 @@ int run_check(const char* package_dir, const char* given_folder, bool any_setup)
     check_paths(c, listing, folder);
   }
   Entry setup = look_up(c.path("setup.exe").c_str());
-  std::string kind = setup.exists && !setup.folder ? not_a_32bit_windows_program(c.shown("setup.exe")) : std::string();
+  std::string kind =
+      setup.exists && !setup.folder ? not_a_32bit_windows_program(shown_path(c.path("setup.exe").c_str())) : std::string();
   if (!setup.exists || setup.folder) c.problem(c.shown("setup.exe"), "missing: the user has nothing to start");
   else if (kind.empty()) std::printf("  setup.exe: %.1f KiB, a 32-bit Windows program\n", static_cast<double>(setup.size) / 1024.0);
   else if (any_setup) c.warning(c.shown("setup.exe"), kind + ", taken as --any-setup asks: a package to test, not to ship");

@@ -13,10 +13,11 @@ namespace {
 
 const char kUsage[] =
     "usage: pkgtree [-v] [-q] [-j N] compress|expand|copy SOURCE DESTINATION\n"
-    "       pkgtree [-q] [-j N] verify PACKAGE_SOURCE [PLAIN_TREE]\n"
-    "       pkgtree check PACKAGE_DIR [FOLDER]\n"
+    "       pkgtree [-q] [-j N] verify PACKAGE_SOURCE|FILE.exe [PLAIN_TREE]\n"
+    "       pkgtree check PACKAGE_DIR|FILE.exe [FOLDER]\n"
     "       pkgtree [-v] [-q] [-j N] package [--setup FILE] [--folder FOLDER] [--any-setup]\n"
-    "                                [--uninstaller] [--sign COMMAND] PLAIN ENV INF OUT\n"
+    "           [--uninstaller] [--sign COMMAND] [--one-file] [--unpacker FILE] PLAIN ENV INF OUT\n"
+    "       pkgtree bundle [--sign COMMAND] [--unpacker FILE] [--folder FOLDER] PACKAGE FILE.exe\n"
     "       pkgtree -h | --help | --version\n";
 
 // One screen: what a maker needs without the manual page, which Windows
@@ -38,15 +39,17 @@ const char kHelp[] =
     "    --sign COMMAND  sign the copies of setup.exe and uninstall.exe in place: the shell\n"
     "                    runs COMMAND, each {} the quoted file (\"osslsigncode sign ... -in {}\n"
     "                    -out {}.signed && mv {}.signed {}\"); COMMAND is never printed\n"
+    "    --one-file      OUT is one program: unpacker.exe, then the package as a zip archive\n"
+    "  bundle PACKAGE FILE.exe  that one file from a package folder that check passes\n"
     "  compress PLAIN PACKAGE/source  each file one bzip2 stream; refuses names Windows\n"
     "        breaks and paths too long to install under c:\\program files\\gcc\n"
     "  expand PACKAGE/source DEST     what the installer does\n"
     "  copy SOURCE DEST               a plain copy keeping attributes and times\n"
     "  verify PACKAGE/source [PLAIN]  every file one whole bzip2 stream; with PLAIN, the\n"
-    "        same folders, files and bytes\n"
+    "        same folders, files and bytes (of a one file FILE.exe: its archive read whole)\n"
     "  check PACKAGE [FOLDER]         what the installer does with env and inf for FOLDER\n"
     "        (default c:\\program files\\gcc), setup.exe, and every path budget: the\n"
-    "        longest folder to unpack the package in, the longest FOLDER\n"
+    "        longest folder to unpack the package in, the longest FOLDER (also of FILE.exe)\n"
     "\n"
     "Options, before the verb:\n"
     "  -v          print each destination path\n"
@@ -145,13 +148,16 @@ int main(int argc, char** argv) {
   if (read_only && options.verbose) return usage_error(std::string("-v does not apply to ") + verb);
   if (std::strcmp(verb, "verify") == 0) {
     if (!operands_fit(verb, operands, operand, 1, 2, ended, &why)) return usage_error(why);
+    if (names_a_file(operand[0])) return run_verify_one_file(operand[0], operands == 2 ? operand[1] : nullptr, options);
     return run_verify(operand[0], operands == 2 ? operand[1] : nullptr, options);
   }
   if (std::strcmp(verb, "check") == 0) {
     if (!operands_fit(verb, operands, operand, 1, 2, ended, &why)) return usage_error(why);
+    if (names_a_file(operand[0])) return run_check_one_file(operand[0], operands == 2 ? operand[1] : kDefaultFolder);
     return run_check(operand[0], operands == 2 ? operand[1] : kDefaultFolder, false);
   }
   if (std::strcmp(verb, "package") == 0) return run_package(operands, operand, options);
+  if (std::strcmp(verb, "bundle") == 0) return run_bundle(operands, operand);
 #ifdef _WIN32
   if (std::strcmp(verb, kStepsVerb) == 0) return run_package_steps(operands, operand, options);
 #endif

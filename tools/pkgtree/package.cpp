@@ -23,6 +23,7 @@
 #include "platform/win32/pkgtree_win32.h"
 #endif
 
+#include "common/unpack_budget.h"
 #include "platform/platform.h"
 #include "pkgtree.h"
 #include "progress.h"
@@ -57,8 +58,8 @@ bool write_whole(const fs::path& path, const std::string& bytes) {
 
 // package's own options, after the verb. A new option is one row below.
 struct Arguments {
-  std::string setup, folder = kDefaultFolder, sign;
-  bool any_setup = false, uninstaller = false;
+  std::string setup, folder = kDefaultFolder, sign, unpacker;
+  bool any_setup = false, uninstaller = false, one_file = false;
   const char* plain = nullptr;
   const char* env = nullptr;
   const char* inf = nullptr;
@@ -74,6 +75,7 @@ const ValueOption kValueOptions[] = {
     {"--setup", "FILE", &Arguments::setup},
     {"--folder", "FOLDER", &Arguments::folder},
     {"--sign", "COMMAND", &Arguments::sign},
+    {"--unpacker", "FILE", &Arguments::unpacker},
 };
 struct FlagOption {
   const char* name;
@@ -82,6 +84,7 @@ struct FlagOption {
 const FlagOption kFlagOptions[] = {
     {"--any-setup", &Arguments::any_setup},
     {"--uninstaller", &Arguments::uninstaller},
+    {"--one-file", &Arguments::one_file},
 };
 
 // Empty when the arguments are taken, else what is wrong with them.
@@ -119,18 +122,6 @@ std::string parse(int count, char** args, Arguments* a) {
   a->inf = args[i + 2];
   a->out = args[i + 3];
   return std::string();
-}
-
-// setup.exe of the data folder pkgtree was installed with: beside
-// pkgtree.exe on Windows, ../share/gcc-setup/ of its bin folder elsewhere.
-fs::path installed_setup() {
-  fs::path program = own_program_path();
-  if (program.empty()) return fs::path("setup.exe");
-#ifdef _WIN32
-  return program.parent_path() / "setup.exe";
-#else
-  return program.parent_path().parent_path() / "share" / "gcc-setup" / "setup.exe";
-#endif
 }
 
 struct Steps {
@@ -295,6 +286,47 @@ bool move_into_place(const fs::path& stage, const fs::path& out, std::string* wh
 
 }  // namespace
 
+// setup.exe of the data folder pkgtree was installed with: beside
+// pkgtree.exe on Windows, ../share/gcc-setup/ of its bin folder elsewhere.
+fs::path installed_setup() {
+  fs::path program = own_program_path();
+  if (program.empty()) return fs::path("setup.exe");
+#ifdef _WIN32
+  return program.parent_path() / "setup.exe";
+#else
+  return program.parent_path().parent_path() / "share" / "gcc-setup" / "setup.exe";
+#endif
+}
+
+#ifndef _WIN32
+int stop_requested() { return g_signal != 0 ? 128 + g_signal : 0; }
+
+void catch_stops() {
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  sigemptyset(&action.sa_mask);
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+}
+
+bool replace_file(const fs::path& from, const fs::path& to, std::string* why) {
+  std::error_code ec;
+  fs::rename(from, to, ec);
+  if (ec) *why = ec.message();
+  return !ec;
+}
+#else
+int stop_requested() { return g_interrupted.load() ? 130 : 0; }
+
+void catch_stops() { catch_console_interrupts(on_interrupt); }
+
+bool replace_file(const fs::path& from, const fs::path& to, std::string* why) {
+  unsigned long error = 0;
+  if (rename_path(from.c_str(), to.c_str(), &error, 5000, true)) return true;
+  *why = error_text(error);
+  return false;
+}
+#endif
+
 #ifdef _WIN32
 int run_package_steps(int count, char** args, const Options& options) {
   if (count != 6 && count != 7) {
@@ -352,7 +384,17 @@ int run_package(int count, char** args, const Options& options) {
   if (lies_within(out_real, plain_real))
     return problem(std::string("OUT ") + out_arg + " lies inside PLAIN " + plain + ": the package would be part of its own tree");
   fs::path out = out_real;
-  if (fs::exists(out, ec) && !fs::is_directory(out, ec)) return problem(std::string("OUT ") + out_arg + ": not a folder");
+  if (!a.one_file && fs::exists(out, ec) && !fs::is_directory(out, ec))
+    return problem(std::string("OUT ") + out_arg + ": not a folder");
+  if (a.one_file && fs::is_directory(out, ec))
+    return problem(std::string("OUT ") + out_arg + ": a folder; with --one-file OUT names the program to write");
+  if (a.one_file) {
+    // The unpacker's budget, from the tree as the package will hold it.
+    TreeListing held = listing;
+    if (a.uninstaller) held.files.insert(held.files.end(), {"uninstall.exe", "uninstall.lst"});
+    long unpack = one_file_budget(held);
+    if (unpack < unpack_budget::folder_chars) return problem(std::string("PLAIN ") + plain + ": " + one_file_shortfall(unpack));
+  }
   // What compress would refuse (names, links, paths too long for FOLDER),
   // found before there is a staging folder to remove.
   std::size_t files = 0;
@@ -369,6 +411,16 @@ int run_package(int count, char** args, const Options& options) {
   if (!kind.empty())
     std::fprintf(stderr, "pkgtree: warning: setup.exe %s: %s, taken as --any-setup asks: a package to test, not to ship\n",
                  setup.string().c_str(), kind.c_str());
+  fs::path unpacker = a.unpacker.empty() ? setup.parent_path() / kUnpackerName : fs::path(a.unpacker);
+  if (a.one_file) {
+    std::error_code missing;
+    if (!fs::is_regular_file(unpacker, missing))
+      return problem(std::string("no ") + kUnpackerName + ": looked for " + unpacker.string() +
+                     (a.unpacker.empty() ? " (beside setup.exe; give one with --unpacker FILE)" : ""));
+    std::string unpacker_kind = not_a_32bit_windows_program(unpacker.string());
+    if (!unpacker_kind.empty() && !a.any_setup)
+      return problem(unpacker.string() + ": " + unpacker_kind + "; the one file needs a 32-bit Windows program");
+  }
   UninstallerPart uninstaller;
   if (a.uninstaller && !prepare_uninstaller(setup, env_bytes, inf_bytes, a.any_setup, &uninstaller, &why))
     return problem(why);
@@ -398,17 +450,31 @@ int run_package(int count, char** args, const Options& options) {
     status = in_child(steps);
   }
   why.clear();
-  if (status == 0 && !move_into_place(stage, out, &why))
+  if (status == 0 && a.one_file) {
+    OneFileJob job;
+    job.package = stage.string();
+    job.unpacker = unpacker.string();
+    job.file = out.string();
+    job.sign = a.sign;
+    job.any_program = a.any_setup;
+    status = write_one_file(job);
+  } else if (status == 0 && !move_into_place(stage, out, &why)) {
     status = problem("cannot move the package into " + out.string() + ": " + why);
+  }
   fs::remove_all(stage, ec);
   std::fflush(stdout);
   if (status != 0) {
     std::fprintf(stderr, "pkgtree: nothing replaced: %s is as it was\n", out_arg);
     return status;
   }
-  std::printf("== ready to ship: %s (setup.exe, source, env, inf)\n"
-              "The user starts setup.exe in that folder; it installs the tree above and sets what check printed.\n",
-              out.string().c_str());
+  if (a.one_file)
+    std::printf("== ready to ship: %s (one file)\n"
+                "The user starts it; it unpacks the package into a folder of its own and starts setup.exe there.\n",
+                out.string().c_str());
+  else
+    std::printf("== ready to ship: %s (setup.exe, source, env, inf)\n"
+                "The user starts setup.exe in that folder; it installs the tree above and sets what check printed.\n",
+                out.string().c_str());
   std::fflush(stdout);
   return 0;
 }

@@ -154,3 +154,54 @@ struct TreeListing {
   std::vector<Step> order;
 };
 bool list_tree(const char* root, TreeListing* listing, bool with_sizes);
+
+// The longest folder a package whose source lists as `listing` may be
+// unpacked in (check's figure), and why a one file cannot hold it when that
+// is under the unpacker's folder.
+long unpack_folder_budget(const TreeListing& listing);
+// The same for a one file, whose unpacker makes each folder too.
+long one_file_budget(const TreeListing& listing);
+std::string one_file_shortfall(long unpack);
+// The user whose temporary folder the one file's budget is counted for.
+constexpr int kUserNameChars = 20;
+
+// The one file: the unpacker, then the package folder's setup.exe, env, inf
+// and source as a zip archive of stored entries. Written into a staging file
+// beside `file`, signed last with `sign` (after the unpacker, signed alone,
+// lost its own certificate table: a program holds one, at its end), read
+// back whole, then renamed over `file`. 0, else 1 (or 128+N when stopped)
+// with the reason on standard error and `file` as it was.
+struct OneFileJob {
+  std::string package;   // the package folder, the engine's form
+  std::string unpacker;  // the platform's form
+  std::string file;      // the platform's form
+  std::string sign;      // the maker's command, empty for none
+  bool any_program = false;  // an unpacker 32-bit Windows cannot start is taken
+};
+int write_one_file(const OneFileJob& job);
+// bundle [--sign COMMAND] [--unpacker FILE] [--folder FOLDER] PACKAGE_DIR FILE.
+int run_bundle(int count, char** args);
+// Where pkgtree's data folder keeps setup.exe (and uninstall.exe and
+// unpacker.exe beside it).
+std::filesystem::path installed_setup();
+constexpr char kUnpackerName[] = "unpacker.exe";
+// Is `path` a file (not a folder): a one file to read, for check and verify.
+bool names_a_file(const char* path);
+// check and verify of a one file: its archive read whole, every entry's
+// CRC-32 checked, unpacked into a new temporary folder that is removed after.
+int run_check_one_file(const char* file, const char* folder);
+// The one file at `native_path` read as the unpacker reads it: the archive
+// found after the program, every entry's name, path and CRC-32; false with
+// the reason.
+bool read_back_one_file(const std::string& native_path, std::string* why);
+int run_verify_one_file(const char* file, const char* plain, const Options& options);
+// check of a package folder shown as `shown_as`; `one_file`: the one file's
+// budget is a problem when missed.
+int run_check_as(const char* package_dir, const char* shown_as, const char* folder, bool any_setup, bool one_file);
+
+// A stop asked for by a signal or the console (128+N), 0 while none was;
+// catch_stops() makes SIGINT, SIGTERM and SIGHUP (Ctrl-C) ask for one.
+int stop_requested();
+void catch_stops();
+// A rename over an existing file, tried again while a scanner holds it.
+bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to, std::string* why);

@@ -204,10 +204,10 @@ bool run_shell_command(const std::string& command, unsigned long* exit_code, std
   return run_and_wait(shell, quoted_argument(shell) + " /d /s /c \"" + command + "\"", exit_code, why);
 }
 
-bool rename_path(const wchar_t* from, const wchar_t* to, unsigned long* error, unsigned patience_ms) {
+bool rename_path(const wchar_t* from, const wchar_t* to, unsigned long* error, unsigned patience_ms, bool replace) {
   DWORD started = GetTickCount();
   for (;;) {
-    if (MoveFileExW(from, to, 0)) return true;
+    if (MoveFileExW(from, to, replace ? MOVEFILE_REPLACE_EXISTING : 0)) return true;
     *error = GetLastError();
     bool held = *error == ERROR_ACCESS_DENIED || *error == ERROR_SHARING_VIOLATION;
     if (!held || GetTickCount() - started >= patience_ms) return false;

@@ -27,11 +27,12 @@ bool run_own_program(const std::vector<std::string>& arguments, unsigned long* e
 // when it could not be started.
 bool run_shell_command(const std::string& command, unsigned long* exit_code, std::string* why);
 
-// Renames without replacing anything. A refusal that another process holding
-// the file causes (access denied, a sharing violation) is tried again with
-// short sleeps for up to `patience_ms` before it counts. False with the
-// error code.
-bool rename_path(const wchar_t* from, const wchar_t* to, unsigned long* error, unsigned patience_ms = 5000);
+// Renames without replacing anything (with `replace`, over a file that is
+// there). A refusal that another process holding the file causes (access
+// denied, a sharing violation) is tried again with short sleeps for up to
+// `patience_ms` before it counts. False with the error code.
+bool rename_path(const wchar_t* from, const wchar_t* to, unsigned long* error, unsigned patience_ms = 5000,
+                 bool replace = false);
 
 // An entry as the link audit sees it. A junction or a symbolic link is a
 // link; its target text is what it holds (where that cannot be read, where
