@@ -274,9 +274,13 @@ bench_payload() {
   if [ ! -f "$onefile" ] || [ "$(cat "$work/onefile/made-from" 2>/dev/null)" != "$arch $source_tree" ]; then
     rm -rf "$work/onefile"
     mkdir -p "$work/onefile"
+    # The group's item must name a file of the package for pkgtree to make
+    # one; the payload's first file stands in for gcc.exe.
+    item=$(cd "$plain" && find . -type f | LC_ALL=C sort | head -n1 | sed 's|^\.||; s|/|\\|g')
+    printf 'GCC Bench\n::\n$%s,GCC Bench\n::\nGCC Bench\n' "$item" >"$work/onefile/inf"
     # --any-setup: on the x86_64 route the route's own programs go in.
     "$pkgtree" package -q --one-file --any-setup --setup "$tools/setup.exe" --unpacker "$tools/unpacker.exe" \
-      "$plain" "$package/env" "$package/inf" "$onefile" >"$work/onefile/package.out" 2>&1 ||
+      "$plain" "$package/env" "$work/onefile/inf" "$onefile" >"$work/onefile/package.out" 2>&1 ||
       { cat "$work/onefile/package.out" >&2; exit 1; }
     echo "$arch $source_tree" >"$work/onefile/made-from"
   fi
