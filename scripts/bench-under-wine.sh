@@ -276,7 +276,7 @@ bench_payload() {
     mkdir -p "$work/onefile"
     # The group's item must name a file of the package for pkgtree to make
     # one; the payload's first file stands in for gcc.exe.
-    item=$(cd "$plain" && find . -type f | LC_ALL=C sort | head -n1 | sed 's|^\.||; s|/|\\|g')
+    item=$(cd "$plain" && find . -type f | LC_ALL=C sort | sed -n '1 { s|^\.||; s|/|\\|g; p; }')
     printf 'GCC Bench\n::\n$%s,GCC Bench\n::\nGCC Bench\n' "$item" >"$work/onefile/inf"
     # --any-setup: on the x86_64 route the route's own programs go in.
     "$pkgtree" package -q --one-file --any-setup --setup "$tools/setup.exe" --unpacker "$tools/unpacker.exe" \
