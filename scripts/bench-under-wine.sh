@@ -279,7 +279,7 @@ bench_payload() {
     item=$(cd "$plain" && find . -type f | LC_ALL=C sort | sed -n '1 { s|^\.||; s|/|\\|g; p; }')
     printf 'GCC Bench\n::\n$%s,GCC Bench\n::\nGCC Bench\n' "$item" >"$work/onefile/inf"
     # --any-setup: on the x86_64 route the route's own programs go in.
-    "$pkgtree" package -q --one-file --any-setup --setup "$tools/setup.exe" --unpacker "$tools/unpacker.exe" \
+    "$pkgtree" -q package --one-file --any-setup --setup "$tools/setup.exe" --unpacker "$tools/unpacker.exe" \
       "$plain" "$package/env" "$work/onefile/inf" "$onefile" >"$work/onefile/package.out" 2>&1 ||
       { cat "$work/onefile/package.out" >&2; exit 1; }
     echo "$arch $source_tree" >"$work/onefile/made-from"
