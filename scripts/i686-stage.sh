@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The shipped 32-bit programs, run whatever this machine's kernel:
 #   scripts/i686-stage.sh ARCH RELEASE_BIN TOOLS_BIN DEMO_DIR WORK_DIR
-# RELEASE_BIN holds the i686 Release setup.exe, uninstall.exe and pkgtree.exe,
+# RELEASE_BIN holds the i686 Release setup.exe, uninstall.exe, pkgtree.exe and unpacker.exe,
 # TOOLS_BIN the i686 robot.exe and progman_standin.exe, DEMO_DIR the demo's
 # plain tree and its packages, without and with uninstall.exe (made with that
 # setup.exe; the second signed). ARCH is the Makefile's WIN_ARCH:
@@ -34,6 +34,15 @@ for f in "$release/setup.exe" "$release/uninstall.exe" "$release/pkgtree.exe" "$
 done
 [ -d "$demo/plain" ] && [ -f "$demo/package/setup.exe" ] && [ -f "$demo/uninstaller-package/setup.exe" ] ||
   stage_failed "no demo packages in $demo"
+# The demo package as one file, made here where zip is: the shipped
+# unpacker.exe with the package folder zipped after it.
+command -v zip >/dev/null || stage_failed "zip is missing (scripts/install-deps.sh installs it)"
+rm -rf "$demo/one-file"
+mkdir -p "$demo/one-file"
+( cd "$demo/package" && zip -q -0 -r "$demo/one-file/archive.zip" setup.exe env inf source ) &&
+  cat "$release/unpacker.exe" "$demo/one-file/archive.zip" >"$demo/one-file/gcc-demo.exe" &&
+  zip -q -A "$demo/one-file/gcc-demo.exe" || stage_failed "the demo's one file was not made from $release/unpacker.exe"
+rm -f "$demo/one-file/archive.zip"
 
 case $arch in
   i686)
@@ -59,7 +68,7 @@ cp "$project"/scripts/*.sh "$payload/scripts/"
 cp "$project"/tests/e2e/*.sh "$payload/tests/e2e/"
 cp -a "$work/tools" "$payload/tools"
 mkdir -p "$payload/demo"
-cp -a "$demo/plain" "$demo/package" "$demo/uninstaller-package" "$payload/demo/"
+cp -a "$demo/plain" "$demo/package" "$demo/uninstaller-package" "$demo/one-file" "$payload/demo/"
 # Emulated, a program runs many times slower than here: the robot's and the
 # runs' own limits are raised, and the guest's time limit bounds them all.
 cat >"$payload/task" <<'EOF'

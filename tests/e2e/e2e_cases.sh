@@ -23,6 +23,7 @@ fi
 case_dir=$work/$name
 rm -rf "$case_dir"
 mkdir -p "$case_dir"
+case_dir=$(cd "$case_dir" && pwd)
 package=$case_dir/package
 # Hard links: a fresh folder per case without copying the payload.
 cp -al "$demo/package" "$package"
@@ -48,9 +49,16 @@ reg_value() {  # KEY NAME -> "TYPE DATA"
   wine reg query "$1" /v "$2" </dev/null >"$case_dir/reg.out" 2>/dev/null
   tr -d '\r' <"$case_dir/reg.out" | awk -v n="$2" '$1 == n { t = $2; $1 = ""; $2 = ""; sub(/^  /, ""); print t " " $0 }'
 }
+# SETUP_E2E_ONE_FILE names a one-file package of the same package: each run
+# then starts it in place of the folder's setup.exe.
+one_file=${SETUP_E2E_ONE_FILE:-}
 # A run whose screenshot could not be taken fails the case, whatever it checks.
 run() {
-  bash "$here/run-setup.sh" "$bench" "$tools" "$package" "$case_dir" "$@"
+  if [ -n "$one_file" ]; then
+    bash "$here/run-setup.sh" "$bench" "$tools" "$(dirname "$one_file")" "$case_dir" --program "$(basename "$one_file")" "$@"
+  else
+    bash "$here/run-setup.sh" "$bench" "$tools" "$package" "$case_dir" "$@"
+  fi
   local rc=$?
   if grep -q '^screenshot ' "$case_dir/robot.out"; then
     echo "FAILED: $(grep -m1 '^screenshot ' "$case_dir/robot.out")"
@@ -97,6 +105,9 @@ accept_and_install() {  # FOLDER [extra steps before Install]
 case "$name" in
   demo)
     rm -rf "$drive_c/gcc-demo"
+    temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')" 2>/dev/null)
+    unpacked() { find "$temp_dir" -maxdepth 1 -name 'gcc-pkg-*' 2>/dev/null; }
+    before_run=$(unpacked)
     wine reg delete "$machine_key" /v LIBRARY_PATH /f </dev/null >/dev/null 2>&1
     run --trace-text window:nv_gfortran winrect shot:licence click:1 wait:5 print:4 settext:4:'C:\gcc-demo' \
       shot:folder click:5 after:600 shot:installing wait:7 rect:7 shot:finish click:7 gone
@@ -123,6 +134,9 @@ case "$name" in
     check "the main window's colour is RGB(194, 191, 165)" '[ "$(pixel licence 5 5)" = "194,191,165" ] && [ "$(pixel finish 5 5)" = "194,191,165" ]'
     check "the notice pane's colour is RGB(224, 223, 209)" '[ "$(pixel licence 336 86)" = "224,223,209" ]'
     check "the installed gcc.exe runs" 'wine "$drive_c/gcc-demo/bin/gcc.exe" -v </dev/null 2>/dev/null | grep -q "^tcc version"'
+    [ -z "$one_file" ] ||
+      check "started through the one file $(basename "$one_file"), its unpacked folder is gone afterwards" \
+        '[ -d "$temp_dir" ] && [ "$(unpacked)" = "$before_run" ]'
     ;;
   compile-through-path)
     # What the user gets: after a log off, a console in a folder of their own
@@ -334,17 +348,21 @@ case "$name" in
     ;;
   one-file | one-file-damaged | one-file-no-room)
     # The demo package as one file: the unpacker with the package folder
-    # zipped after it (stored, offsets from the file's start), in a folder
-    # of its own that it may not write, as a read-only medium.
-    command -v zip >/dev/null || { echo "FAILED: zip is missing (scripts/install-deps.sh installs it)"; finish; }
+    # zipped after it (stored, offsets from the file's start), signed, in a
+    # folder of its own that it may not write, as a read-only medium.
+    give_up() { echo "FAILED: $1"; failures=$((failures + 1)); finish; }
+    command -v zip >/dev/null || give_up "zip is missing (scripts/install-deps.sh installs it)"
     one=$case_dir/download
     mkdir -p "$one"
     (cd "$package" && zip -q -0 -r "$case_dir/archive.zip" setup.exe env inf source) &&
       cat "$tools/unpacker.exe" "$case_dir/archive.zip" >"$one/gcc-demo.exe" && zip -q -A "$one/gcc-demo.exe" ||
-      { echo "FAILED: the one file could not be made"; finish; }
+      give_up "the one file could not be made"
     rm "$case_dir/archive.zip"
+    # Signed as a maker signs it: the certificate table after the archive.
+    bash "$here/../../scripts/test-certificate.sh" --sign "$work/certificate" "$one/gcc-demo.exe" >"$case_dir/sign.out" 2>&1 ||
+      give_up "the one file could not be signed: $(tail -n1 "$case_dir/sign.out")"
     temp_dir=$(winepath -u "$(wine cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')" 2>/dev/null)
-    [ -d "$temp_dir" ] || { echo "FAILED: the prefix's temporary folder \"$temp_dir\" is not found"; finish; }
+    [ -d "$temp_dir" ] || give_up "the prefix's temporary folder \"$temp_dir\" is not found"
     unpacked() { find "$temp_dir" -maxdepth 1 -name 'gcc-pkg-*' 2>/dev/null; }
     before_run=$(unpacked)
     one_run() { bash "$here/run-setup.sh" "$bench" "$tools" "$one" "$case_dir" "$@"; }
@@ -357,6 +375,8 @@ case "$name" in
       window:nv_gfortran winrect click:1 wait:5 settext:4:'C:\gcc-one' click:5 wait:7 click:7 gone
     rc=$?
     check "the robot went from the licence to Finish, started through the one file" '[ $rc -eq 0 ]'
+    check "the one file carries a signature that verifies" \
+      'osslsigncode verify -CAfile "$work/certificate/test-ca.pem" -in "$one/gcc-demo.exe" >"$case_dir/verify.out" 2>&1'
     check "the title comes from -t, handed on to setup.exe" 'grep -qx "title One File" "$case_dir/robot.out"'
     check "setup.exe's status 0 came through" '[ "$(status)" = 0 ]'
     check "the installed tree is byte-identical to the plain tree" 'diff -r "$demo/plain" "$drive_c/gcc-one" >/dev/null'
@@ -364,12 +384,20 @@ case "$name" in
     check "nothing was written beside the one file" '[ "$(ls -A "$one")" = gcc-demo.exe ]'
     ;;
   one-file-damaged)
-    # Cut short, and one byte flipped halfway into the archive.
-    size=$(stat -c %s "$one/gcc-demo.exe") head=$(stat -c %s "$tools/unpacker.exe")
+    # Cut short, and one byte flipped in the data of the last file the
+    # archive holds, so that all the others are unpacked before it is found.
+    size=$(stat -c %s "$one/gcc-demo.exe")
     chmod u+w "$one"
     head -c $((size - 5000)) "$one/gcc-demo.exe" >"$one/cut.exe"
     cp "$one/gcc-demo.exe" "$one/flipped.exe"
-    at=$((head + (size - head) / 2))
+    read -r local_at data_size < <(zipinfo -v "$one/gcc-demo.exe" 2>/dev/null | awk '
+      /offset of local header from start of archive:/ { at = $NF }
+      /^  compressed size:/ { if ($3 > 0) { last = at " " $3 } }
+      END { print last }')
+    [ -n "$data_size" ] || give_up "zipinfo (Debian's unzip) did not list the one file"
+    # The data follows the local header: 30 bytes, the name and the extra field.
+    lengths=$(od -An -tu2 -j$((local_at + 26)) -N4 "$one/flipped.exe")
+    at=$((local_at + 30 + $(echo $lengths | tr ' ' '+') + data_size / 2))
     byte=$(od -An -tu1 -j$at -N1 "$one/flipped.exe" | tr -d ' ')
     printf "$(printf '\\%03o' $((byte ^ 1)))" | dd of="$one/flipped.exe" bs=1 seek=$at conv=notrunc status=none
     chmod a-w "$one"
@@ -388,17 +416,17 @@ case "$name" in
     room=$case_dir/small-temp
     mkdir -p "$room"
     mount -t tmpfs -o size=1m tmpfs "$room" 2>"$case_dir/mount.err" ||
-      { echo "FAILED: a 1 MB tmpfs could not be mounted (root is needed): $(cat "$case_dir/mount.err")"; finish; }
+      give_up "a 1 MB tmpfs could not be mounted (root is needed): $(cat "$case_dir/mount.err")"
     letter=$(for l in t u v w x y; do [ -e "$WINEPREFIX/dosdevices/$l:" ] || { echo $l; break; }; done)
     ln -s "$room" "$WINEPREFIX/dosdevices/$letter:"
     trap 'chmod u+w "$one"; rm -f "$WINEPREFIX/dosdevices/$letter:"; umount "$room"' EXIT
     chmod u+w "$one"
-    printf '@set TMP=%s:\\\r\n@set TEMP=%s:\\\r\n@gcc-demo.exe\r\n@exit /b %%errorlevel%%\r\n' "$letter" "$letter" >"$one/small.bat"
+    printf '@set TMP=%s:\\\r\n@set TEMP=%s:\\\r\n@gcc-demo.exe\r\n@exit /b %%errorlevel%%\r\n' "${letter^^}" "${letter^^}" >"$one/small.bat"
     chmod a-w "$one"
     one_run --program cmd --arg /c --arg small.bat msgbox:Error
     rc=$?
     check "refused with the room it needs and the room there is" \
-      '[ $rc -eq 0 ] && grep -q "^msgbox Error: There is not enough room in ${letter^^}: to unpack .*gcc-demo.exe: it needs [0-9.]* MB, and 0\.[0-9] MB are free." "$case_dir/robot.out"'
+      '[ $rc -eq 0 ] && grep -q "^msgbox Error: There is not enough room in ${letter^^}: to unpack .*gcc-demo.exe: it needs [0-9.]* MB, and [01]\.[0-9] MB are free." "$case_dir/robot.out"'
     check "the unpacker's own status 93" '[ "$(status)" = 93 ]'
     check "nothing was left in the small TEMP" '[ -z "$(ls -A "$room")" ]'
     ;;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The 32-bit programs as they ship, run under 32-bit Wine in a session of
 # their own: the end-to-end cases `demo` and `compile-through-path` (setup.exe
-# installs the demo package, driven by the robot, with the Program Manager
+# installs the demo package, the demo's through its one file, driven by the robot, with the Program Manager
 # stand-in; the installed compiler found through PATH after a log off; a
 # second run proposes the installed folder), `uninstall` (the package made
 # with uninstall.exe, signed, installed, then removed by it) and pkgtree.exe's
@@ -9,7 +9,8 @@
 #   i686_cases.sh TOOLS_DIR DEMO_DIR WORK_DIR
 # TOOLS_DIR holds setup.exe, uninstall.exe, pkgtree.exe, robot.exe and
 # progman_standin.exe, all i686; DEMO_DIR the demo's plain tree and its
-# packages, without and with uninstall.exe. Ends with
+# packages, without and with uninstall.exe, and one-file/gcc-demo.exe, the
+# first as one file. Ends with
 # "i686: N passed, N failed", N counting checks; a case that ends without
 # saying which of its checks failed counts as one failed check.
 set -uo pipefail
@@ -28,7 +29,7 @@ finish() {
 # Only 32-bit programs count here: an x86_64 one would pass for what ships.
 wrong=""
 for program in "$tools"/{setup,uninstall,pkgtree,robot,progman_standin}.exe "$demo"/{package,uninstaller-package}/setup.exe \
-  "$demo/plain/bin/gcc.exe"; do
+  "$demo/plain/bin/gcc.exe" "$demo/one-file/gcc-demo.exe"; do
   [ "$("$scripts/windows-arch.sh" --program "$program" 2>&1)" = i686 ] || wrong="$wrong $program"
 done
 if [ -z "$wrong" ]; then
@@ -70,7 +71,9 @@ tally() {
 # its own: it runs beside the other two, which take turns on this one's.
 run compile-through-path bash "$here/e2e_cases.sh" compile-through-path "$session" "$tools" "$demo" "$work/e2e" &
 beside=$!
-run demo bash "$here/e2e_cases.sh" demo "$session" "$tools" "$demo" "$work/e2e"
+# The demo is installed through its one file: the shipped unpacker.exe
+# unpacks it and starts setup.exe.
+run demo env SETUP_E2E_ONE_FILE="$demo/one-file/gcc-demo.exe" bash "$here/e2e_cases.sh" demo "$session" "$tools" "$demo" "$work/e2e"
 tally demo
 run pkgtree-package bash "$here/package_on_windows.sh" "$session" "$tools" "$work/pkgtree-package"
 tally pkgtree-package

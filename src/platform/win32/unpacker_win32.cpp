@@ -307,8 +307,10 @@ class Win32UnpackerPorts : public UnpackerPorts {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &startup,
-                        &process))
+    // setup.exe is a console program: it gets a console of its own, as
+    // from the desktop, but without a window over the wizard's.
+    if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        folder_.c_str(), &startup, &process))
       return false;
     CloseHandle(process.hThread);
     WaitForSingleObject(process.hProcess, INFINITE);
