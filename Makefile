@@ -69,9 +69,10 @@ fuzz: fuzz-build
 # The installer against the alternatives on a real GCC package (the i686
 # cross toolchain): natively pkgtree expand against the pure libbzip2 decode;
 # under Wine setup.exe against pkgtree.exe and a solid bzip2 installer made by
-# makensis (installed for the bench only), and 10 000 small files. The Windows
-# programs are built optimised, as they ship, apart from the Debug test build,
-# for the route of WIN_ARCH: i686 under 32-bit Wine, or where the kernel runs
+# makensis (installed for the bench only), silent and showing each file, the
+# one-file package's unpacking against its install (at most 10 %), and 10 000
+# small files. The Windows programs are built optimised, as they ship, apart
+# from the Debug test build, for the route of WIN_ARCH: i686 under 32-bit Wine, or where the kernel runs
 # no 32-bit programs x86_64 under 64-bit Wine against a 64-bit peer. Always on
 # this machine's own Wine: emulated timings are not speed.
 BENCH_WIN_DIR = $(BUILD)/$(if $(filter i686,$(WIN_ARCH)),win32-bench,win64-bench)
@@ -83,7 +84,7 @@ bench: deps
 	scripts/bench.sh $(BUILD)/bench
 	cmake -S . -B $(BENCH_WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WIN_ARCH).cmake -DCMAKE_BUILD_TYPE=Release \
 	  -DSETUP_NATIVE_PKGTREE=$(abspath $(BUILD)/bench/bin/pkgtree) >/dev/null
-	cmake --build $(BENCH_WIN_DIR) -j$(JOBS) --target setup pkgtree robot progman_standin
+	cmake --build $(BENCH_WIN_DIR) -j$(JOBS) --target setup pkgtree robot progman_standin unpacker
 	scripts/bench-under-wine.sh $(BENCH_WIN_DIR) $(BUILD)/bench/bin/pkgtree $(BUILD)/bench/bench-data/plain \
 	  $(BUILD)/bench/bench-data/package $(BUILD)/bench/wine
 
@@ -138,36 +139,44 @@ dist: release
 	@rm -rf $(BUILD)/_CPack_Packages
 	@echo "dist: $(BUILD)/gcc-setup-$(VERSION)-win32.zip"
 
-# Any package folder installed under Wine as a user would (README.md,
-# "Making and shipping a package"), by the Release robot and Program Manager
-# stand-in; the prefix is kept for a look inside.
+# Any package folder, or one-file package, installed under Wine as a user
+# would (README.md, "Making and shipping a package"), by the Release robot and
+# Program Manager stand-in; the prefix is kept for a look inside.
 ifneq ($(filter try,$(MAKECMDGOALS)),)
-ifeq ($(PACKAGE),)
-$(error usage: make try PACKAGE=DIR)
+ifeq ($(PACKAGE)$(FILE),)
+$(error usage: make try PACKAGE=DIR | make try FILE=FILE.exe)
 endif
 endif
 # Where the kernel runs no 32-bit programs, the tools are built for x86_64 with
 # a setup.exe that try.sh runs in place of the package's own (and an
-# uninstall.exe that the demo runs in place of the installed one).
+# uninstall.exe that the demo runs in place of the installed one), and an
+# unpacker that try.sh puts before a one file's archive in place of its own.
 TRY_DIR = $(WIN_TEST_DIR)-try
 try-tools: deps
 	@scripts/install-cross-deps.sh $(TRY_DIR) $(WIN_ARCH)
 	cmake -S . -B $(TRY_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WIN_ARCH).cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(TRY_DIR) -j$(JOBS) --target robot progman_standin $(if $(filter i686,$(WIN_ARCH)),,setup uninstall)
+	cmake --build $(TRY_DIR) -j$(JOBS) --target robot progman_standin $(if $(filter i686,$(WIN_ARCH)),,setup uninstall unpacker)
 
 try: try-tools
-	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin "$(PACKAGE)" $(BUILD)/try
+	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin "$(or $(FILE),$(PACKAGE))" $(BUILD)/try
 
 # The demo: its compiler built from the tcc source, the package made by
-# `make package UNINSTALLER=1` as a maintainer makes one, `make try` on it,
-# then a log off, a compile in a console and the removal by uninstall.exe /S
-# (see README.md).
+# `make package UNINSTALLER=1 ONE_FILE=1 SIGN=...` as a maintainer makes one,
+# one signed file (signed with a throwaway test certificate), its signature
+# verified, `make try FILE=` on it (the unpacker's window pictured too), then
+# a log off, a compile in a console and the removal by uninstall.exe /S (see
+# README.md).
+DEMO_FILE = $(BUILD)/demo/gcc-demo.exe
+DEMO_CERTIFICATE = $(abspath $(BUILD)/demo/test-certificate)
 demo: try-tools
 	scripts/build-tcc.sh $(BUILD)/tcc $(WIN_ARCH)
 	tests/e2e/make-demo-package.sh --layout $(BUILD)/tcc/tree $(BUILD)/demo
+	scripts/test-certificate.sh $(DEMO_CERTIFICATE)
 	$(MAKE) --no-print-directory package PLAIN=$(BUILD)/demo/plain ENV=$(BUILD)/demo/env \
-	  INF=$(BUILD)/demo/inf OUT=$(BUILD)/demo/package UNINSTALLER=1
-	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
+	  INF=$(BUILD)/demo/inf OUT=$(DEMO_FILE) UNINSTALLER=1 ONE_FILE=1 \
+	  SIGN='$(abspath scripts/test-certificate.sh) --sign $(DEMO_CERTIFICATE) {}'
+	osslsigncode verify -CAfile $(DEMO_CERTIFICATE)/test-ca.pem $(DEMO_FILE)
+	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin $(DEMO_FILE) $(BUILD)/demo/run scripts/demo.sh
 
 # The 32-bit programs as they ship (the Release setup.exe, uninstall.exe and pkgtree.exe,
 # the demo's compiler built for i686, an i686 Release robot and Program

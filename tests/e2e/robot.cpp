@@ -16,6 +16,10 @@
 //                          of its client area on the screen, its title and class
 //   sleep:MS               wait
 //   clock                  print "clock MS", a monotonic time in milliseconds (timing runs)
+//   start:COMMAND_LINE     start a program (a timing run's clock then starts with it);
+//                          a wait gives up at once if it ends
+//   exit                   wait for the started program to end, print "exit CODE"
+//   snap:FILE              save the main window as the screen shows it, a BMP file
 //   gone                   wait until the main window no longer exists
 //   msgbox:CAPTION         wait for a message box of that caption, print
 //                          "msgbox CAPTION: TEXT" and press its OK
@@ -51,6 +55,7 @@ HWND main_window = nullptr;
 DWORD timeout_ms = 60000;
 DWORD poll_ms = 50;
 const char* ended_file = nullptr;
+HANDLE started = nullptr;
 
 [[noreturn]] void give_up(const std::string& why) {
   std::printf("robot: %s\n", why.c_str());
@@ -60,6 +65,11 @@ const char* ended_file = nullptr;
 
 // The program's exit status as its runner wrote it, once it has ended.
 bool program_ended(std::string* status) {
+  DWORD code = 0;
+  if (started != nullptr && WaitForSingleObject(started, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(started, &code)) {
+    *status = std::to_string(code);
+    return true;
+  }
   if (ended_file == nullptr) return false;
   FILE* f = std::fopen(ended_file, "r");
   if (f == nullptr) return false;
@@ -137,6 +147,46 @@ HWND dialog(const char* caption) {
     return search.found != nullptr;
   });
   return search.found;
+}
+
+// The window's rectangle of the screen, bottom-up 24-bit rows as BMP keeps them.
+void snap(const std::string& path) {
+  find_main_window();
+  flush_paint();
+  RECT r;
+  GetWindowRect(main_window, &r);
+  LONG width = r.right - r.left, height = r.bottom - r.top;
+  if (width <= 0 || height <= 0) give_up("the window has no area to save");
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap == nullptr) give_up("no bitmap for the picture");
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BOOL copied = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  DWORD size = static_cast<DWORD>((width * 3 + 3) / 4 * 4 * height);
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = file.bfOffBits + size;
+  FILE* out = copied ? std::fopen(path.c_str(), "wb") : nullptr;
+  bool written = out != nullptr && std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                 std::fwrite(&header, sizeof header, 1, out) == 1 && std::fwrite(bits, size, 1, out) == 1;
+  if (out != nullptr && std::fclose(out) != 0) written = false;
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  if (!written) give_up("the picture " + path + " was not saved");
+  std::printf("snap %s %ldx%ld\n", path.c_str(), width, height);
 }
 
 void press(HWND dialog_window, int id) {
@@ -246,6 +296,23 @@ void step(const std::string& s) {
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
     std::printf("clock %.1f\n", static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart));
+  } else if (verb == "start") {
+    STARTUPINFOA start = {};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION process = {};
+    std::string line = rest;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &process))
+      give_up("cannot start " + rest + ": error " + std::to_string(GetLastError()));
+    CloseHandle(process.hThread);
+    started = process.hProcess;
+  } else if (verb == "exit") {
+    if (started == nullptr) give_up("exit: no program was started");
+    if (WaitForSingleObject(started, timeout_ms) != WAIT_OBJECT_0) give_up("timed out waiting for the started program to end");
+    DWORD code = 0;
+    GetExitCodeProcess(started, &code);
+    std::printf("exit %lu\n", code);
+  } else if (verb == "snap") {
+    snap(rest);
   } else if (verb == "sleep") {
     Sleep(static_cast<DWORD>(std::atoi(rest.c_str())));
   } else if (verb == "gone") {
