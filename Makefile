@@ -4,7 +4,7 @@ JOBS  ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 300
 
-.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench release package deb dist try-tools try demo i686-image i686-test clean
+.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench release package deb dist try-tools try demo pictures i686-image i686-test clean
 
 test: deps i686-image native-test tsan-test win-test fuzz-test deb dist i686-test
 
@@ -106,7 +106,7 @@ release:
 	  -DSETUP_WINDOWS_SETUP_EXE=$(abspath $(BUILD)/win32-release/bin/setup.exe)
 	@$(QUIET) cmake --build $(BUILD)/release -j$(JOBS)
 
-# A package ready to ship (README.md, "Making and shipping a package"):
+# A package ready to ship (docs/making-packages.md):
 # `pkgtree package` of the release build; its arguments are looked at first.
 # UNINSTALLER=1 makes the package carry uninstall.exe (--uninstaller);
 # SIGN=COMMAND signs its setup.exe and uninstall.exe (--sign COMMAND, "{}" for
@@ -136,9 +136,9 @@ dist: release
 	@rm -rf $(BUILD)/_CPack_Packages
 	@echo "dist: $(BUILD)/gcc-setup-$(VERSION)-win32.zip"
 
-# Any package folder installed under Wine as a user would (README.md,
-# "Making and shipping a package"), by the Release robot and Program Manager
-# stand-in; the prefix is kept for a look inside.
+# Any package folder installed under Wine as a user would (docs/making-packages.md),
+# by the Release robot and Program Manager stand-in; the prefix is kept for a
+# look inside.
 ifneq ($(filter try,$(MAKECMDGOALS)),)
 ifeq ($(PACKAGE),)
 $(error usage: make try PACKAGE=DIR)
@@ -159,13 +159,27 @@ try: try-tools
 # The demo: its compiler built from the tcc source, the package made by
 # `make package UNINSTALLER=1` as a maintainer makes one, `make try` on it,
 # then a log off, a compile in a console and the removal by uninstall.exe /S
-# (see README.md).
+# (see docs/testing.md).
 demo: try-tools
 	scripts/build-tcc.sh $(BUILD)/tcc $(WIN_ARCH)
 	tests/e2e/make-demo-package.sh --layout $(BUILD)/tcc/tree $(BUILD)/demo
 	$(MAKE) --no-print-directory package PLAIN=$(BUILD)/demo/plain ENV=$(BUILD)/demo/env \
 	  INF=$(BUILD)/demo/inf OUT=$(BUILD)/demo/package UNINSTALLER=1
 	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
+
+# The README's pictures: the demo's headless run (no DISPLAY, so the robot
+# drives the wizard and each page is pictured), its pictures copied into docs/.
+# Each of PICTURES must be made; those of PICTURES_OPTIONAL are copied when made.
+PICTURES = 1-licence 2-folder 3-installing 4-finished 5-compiled
+PICTURES_OPTIONAL = 0-unpacking
+DEMO_RUN = $(BUILD)/demo/run
+pictures:
+	@rm -f $(DEMO_RUN)/*.png
+	env -u DISPLAY -u XAUTHORITY $(MAKE) --no-print-directory demo
+	@for p in $(PICTURES); do [ -s $(DEMO_RUN)/$$p.png ] || \
+	  { echo "make pictures: the demo made no $$p.png in $(DEMO_RUN)" >&2; exit 1; }; done
+	@for p in $(PICTURES) $(PICTURES_OPTIONAL); do [ ! -f $(DEMO_RUN)/$$p.png ] || \
+	  { cp $(DEMO_RUN)/$$p.png docs/$$p.png && echo "docs/$$p.png"; } || exit 1; done
 
 # The 32-bit programs as they ship (the Release setup.exe, uninstall.exe and pkgtree.exe,
 # the demo's compiler built for i686, an i686 Release robot and Program

@@ -2,17 +2,20 @@
 # Release cross-built setup.exe it puts in each package and the uninstall.exe
 # beside it (for --uninstaller), the man page and the documents, packaged as
 # a .deb (`make deb`). Cross-built: pkgtree.exe, setup.exe and uninstall.exe
-# side by side with the documents, as a zip (`make dist`).
+# side by side with the documents, as a zip (`make dist`). The README links
+# into docs/, so its pages and pictures go with it, in a docs folder beside it.
 set(SETUP_MAINTAINER "gcc-setup developers <gcc-setup@example.org>")
 set(CPACK_PACKAGE_NAME gcc-setup)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${SETUP_MAINTAINER})
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(GLOB SETUP_DOC_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md ${PROJECT_SOURCE_DIR}/docs/*.png)
 
 if(WIN32)
   install(TARGETS pkgtree setup uninstall RUNTIME DESTINATION .)
   install(FILES README.md DESTINATION . RENAME README.txt)
+  install(FILES ${SETUP_DOC_PAGES} DESTINATION docs)
   install(FILES COPYING DESTINATION . RENAME COPYING.txt)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME gcc-setup-${PROJECT_VERSION}-win32)
@@ -40,6 +43,7 @@ else()
   add_custom_target(compressed_docs ALL DEPENDS ${_compressed})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/pkgtree.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz README.md COPYING packaging/copyright DESTINATION ${_doc})
+  install(FILES ${SETUP_DOC_PAGES} DESTINATION ${_doc}/docs)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
