@@ -168,7 +168,8 @@ demo: try-tools
 	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin $(BUILD)/demo/package $(BUILD)/demo/run scripts/demo.sh
 
 # The README's pictures: the demo's headless run (no DISPLAY, so the robot
-# drives the wizard and each page is pictured), its pictures copied into docs/.
+# drives the wizard and each page is pictured), its pictures copied into docs/
+# without their dates, so that a page drawn the same gives the same file.
 # Each of PICTURES must be made; those of PICTURES_OPTIONAL are copied when made.
 PICTURES = 1-licence 2-folder 3-installing 4-finished 5-compiled
 PICTURES_OPTIONAL = 0-unpacking
@@ -178,8 +179,9 @@ pictures:
 	env -u DISPLAY -u XAUTHORITY $(MAKE) --no-print-directory demo
 	@for p in $(PICTURES); do [ -s $(DEMO_RUN)/$$p.png ] || \
 	  { echo "make pictures: the demo made no $$p.png in $(DEMO_RUN)" >&2; exit 1; }; done
-	@for p in $(PICTURES) $(PICTURES_OPTIONAL); do [ ! -f $(DEMO_RUN)/$$p.png ] || \
-	  { cp $(DEMO_RUN)/$$p.png docs/$$p.png && echo "docs/$$p.png"; } || exit 1; done
+	@. scripts/imagemagick.sh && convert=$$(imagemagick convert) && \
+	for p in $(PICTURES) $(PICTURES_OPTIONAL); do [ ! -f $(DEMO_RUN)/$$p.png ] || \
+	  { "$$convert" $(DEMO_RUN)/$$p.png -strip docs/$$p.png && echo "docs/$$p.png"; } || exit 1; done
 
 # The 32-bit programs as they ship (the Release setup.exe, uninstall.exe and pkgtree.exe,
 # the demo's compiler built for i686, an i686 Release robot and Program
