@@ -2,14 +2,14 @@
 # Release cross-built setup.exe it puts in each package and the uninstall.exe
 # beside it (for --uninstaller), the man page and the documents, packaged as
 # a .deb (`make deb`). Cross-built: pkgtree.exe, setup.exe and uninstall.exe
-# side by side with the documents, as a zip (`make dist`). The README links
-# into docs/, so its pages and pictures go with it, in a docs folder beside it.
+# side by side with the documents, as a zip (`make dist`).
 set(SETUP_MAINTAINER "gcc-setup developers <gcc-setup@example.org>")
 set(CPACK_PACKAGE_NAME gcc-setup)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${SETUP_MAINTAINER})
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# The README links into docs/: its pages and pictures go with it, in a docs folder beside it.
 file(GLOB SETUP_DOC_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md ${PROJECT_SOURCE_DIR}/docs/*.png)
 
 if(WIN32)

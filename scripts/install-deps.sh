@@ -2,8 +2,7 @@
 # Installs the Debian packages the build and the tests need. Idempotent and
 # quiet when everything is already there.
 #   scripts/install-deps.sh                the build and the tests (with openssl and
-#                                          osslsigncode for the signed packages, python3
-#                                          for the check of the documents' commands)
+#                                          osslsigncode for the signed packages)
 #   scripts/install-deps.sh --build-only   the build of the programs alone (xmllint
 #                                          reads back their manifests)
 #   scripts/install-deps.sh --deb          what `make deb` adds: dpkg-shlibdeps (and file, for CPack), lintian
@@ -14,8 +13,10 @@ set -euo pipefail
 case "${1:-}" in
   --build-only) native=(cmake g++ make libbz2-dev libxml2-utils) ;;
   --deb) native=(dpkg-dev file lintian) ;;
-  *) native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev libxml2-utils osslsigncode openssl python3) ;;
+  *) native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev libxml2-utils osslsigncode openssl) ;;
 esac
+# The check of the documents' commands (tests/docs) runs under python3.
+[ -n "${1:-}" ] || native+=(python3)
 
 missing=()
 for pkg in "${native[@]}"; do

@@ -147,7 +147,11 @@ def pkgtree_interface(pkgtree):
 def main():
     root, pkgtree = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     targets = make_targets(root)
-    verbs, options, with_argument = pkgtree_interface(pkgtree)
+    try:
+        verbs, options, with_argument = pkgtree_interface(pkgtree)
+    except (OSError, subprocess.CalledProcessError) as why:
+        print(f"docs: {pkgtree} --help did not run: {why}")
+        return 1
     faults, seen = [], {"make": 0, "pkgtree": 0, "run": 0}
     for page in pages(root):
         where = os.path.relpath(page, root)
