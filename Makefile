@@ -136,9 +136,9 @@ dist: release
 	@rm -rf $(BUILD)/_CPack_Packages
 	@echo "dist: $(BUILD)/gcc-setup-$(VERSION)-win32.zip"
 
-# Any package folder installed under Wine as a user would (docs/making-packages.md),
-# by the Release robot and Program Manager stand-in; the prefix is kept for a
-# look inside.
+# Any package folder installed under Wine as a user would (README.md,
+# "Making and shipping a package"), by the Release robot and Program Manager
+# stand-in; the prefix is kept for a look inside.
 ifneq ($(filter try,$(MAKECMDGOALS)),)
 ifeq ($(PACKAGE),)
 $(error usage: make try PACKAGE=DIR)
@@ -159,7 +159,7 @@ try: try-tools
 # The demo: its compiler built from the tcc source, the package made by
 # `make package UNINSTALLER=1` as a maintainer makes one, `make try` on it,
 # then a log off, a compile in a console and the removal by uninstall.exe /S
-# (see docs/testing.md).
+# (see README.md).
 demo: try-tools
 	scripts/build-tcc.sh $(BUILD)/tcc $(WIN_ARCH)
 	tests/e2e/make-demo-package.sh --layout $(BUILD)/tcc/tree $(BUILD)/demo
