@@ -103,11 +103,18 @@ def words(code):
         return code.split()
 
 
+PREFIXES = {"nice", "sudo", "env", "time", "exec", "then", "do", "else"}
+
+
 def commands(code, name):
-    """The words after each `name` (or a path ending in it) up to a separator."""
+    """The words after each `name` (or a path ending in it) that starts a
+    command, up to a separator: "download or make it again" is no command."""
     ws = words(code)
     for k, w in enumerate(ws):
-        if re.fullmatch(r"(.*/)?" + re.escape(name), w):
+        before = ws[k - 1] if k else None
+        starts = (before is None or before in SEPARATORS or before in PREFIXES
+                  or re.fullmatch(r"-.*|\d+|\w+=.*", before))
+        if starts and re.fullmatch(r"(.*/)?" + re.escape(name), w):
             rest = []
             for x in ws[k + 1:]:
                 if x in SEPARATORS or x.startswith("#"):
