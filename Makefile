@@ -4,7 +4,7 @@ JOBS  ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 300
 
-.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench release package deb dist try-tools try demo i686-image i686-test clean
+.PHONY: test deps native-build native-test tsan-test cross-deps win-test fuzz-build fuzz-test fuzz bench release package deb dist try-tools try demo pictures i686-image i686-test clean
 
 test: deps i686-image native-test tsan-test win-test fuzz-test deb dist i686-test
 
@@ -107,7 +107,7 @@ release:
 	  -DSETUP_WINDOWS_SETUP_EXE=$(abspath $(BUILD)/win32-release/bin/setup.exe)
 	@$(QUIET) cmake --build $(BUILD)/release -j$(JOBS)
 
-# A package ready to ship (README.md, "Making and shipping a package"):
+# A package ready to ship (docs/making-packages.md):
 # `pkgtree package` of the release build; its arguments are looked at first.
 # UNINSTALLER=1 makes the package carry uninstall.exe (--uninstaller);
 # SIGN=COMMAND signs its setup.exe and uninstall.exe (--sign COMMAND, "{}" for
@@ -177,6 +177,22 @@ demo: try-tools
 	  SIGN='$(abspath scripts/test-certificate.sh) --sign $(DEMO_CERTIFICATE) {}'
 	osslsigncode verify -CAfile $(DEMO_CERTIFICATE)/test-ca.pem $(DEMO_FILE)
 	scripts/try.sh $(WIN_ARCH) $(TRY_DIR)/bin $(DEMO_FILE) $(BUILD)/demo/run scripts/demo.sh
+
+# The README's pictures: the demo's headless run (no DISPLAY, so the robot
+# drives the wizard and each page is pictured), its pictures copied into docs/
+# without their dates, so that a page drawn the same gives the same file.
+# Each of PICTURES must be made; those of PICTURES_OPTIONAL are copied when made.
+PICTURES = 1-licence 2-folder 3-installing 4-finished 5-compiled
+PICTURES_OPTIONAL = 0-unpacking
+DEMO_RUN = $(BUILD)/demo/run
+pictures:
+	@rm -f $(DEMO_RUN)/*.png
+	env -u DISPLAY -u XAUTHORITY $(MAKE) --no-print-directory demo
+	@for p in $(PICTURES); do [ -s $(DEMO_RUN)/$$p.png ] || \
+	  { echo "make pictures: the demo made no $$p.png in $(DEMO_RUN)" >&2; exit 1; }; done
+	@. scripts/imagemagick.sh && convert=$$(imagemagick convert) && \
+	for p in $(PICTURES) $(PICTURES_OPTIONAL); do [ ! -f $(DEMO_RUN)/$$p.png ] || \
+	  { "$$convert" $(DEMO_RUN)/$$p.png -strip docs/$$p.png && echo "docs/$$p.png"; } || exit 1; done
 
 # The 32-bit programs as they ship (the Release setup.exe, uninstall.exe and pkgtree.exe,
 # the demo's compiler built for i686, an i686 Release robot and Program

@@ -16,6 +16,8 @@ case "${1:-}" in
   --deb) native=(dpkg-dev file lintian) ;;
   *) native=(cmake g++ make libbz2-dev libgtest-dev googletest bzip2 clang libclang-rt-14-dev libxml2-utils osslsigncode openssl zip unzip p7zip-full) ;;
 esac
+# The check of the documents' commands (tests/docs) runs under python3.
+[ -n "${1:-}" ] || native+=(python3)
 
 missing=()
 for pkg in "${native[@]}"; do

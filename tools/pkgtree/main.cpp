@@ -75,7 +75,7 @@ const char kHelp[] =
     "arguments; 130, 143 or 129 when stopped by SIGINT, SIGTERM or SIGHUP (the files\n"
     "under way are removed).\n"
     "\n"
-    "More in man pkgtree (on Windows, in README.txt beside pkgtree.exe).\n";
+    "More in man pkgtree (on Windows, in docs\\making-packages.md beside pkgtree.exe).\n";
 
 }  // namespace
 
