@@ -140,7 +140,7 @@ dist: release
 	@echo "dist: $(BUILD)/gcc-setup-$(VERSION)-win32.zip"
 
 # Any package folder, or one-file package, installed under Wine as a user
-# would (README.md, "Making and shipping a package"), by the Release robot and
+# would (docs/making-packages.md), by the Release robot and
 # Program Manager stand-in; the prefix is kept for a look inside.
 ifneq ($(filter try,$(MAKECMDGOALS)),)
 ifeq ($(PACKAGE)$(FILE),)
@@ -165,7 +165,7 @@ try: try-tools
 # one signed file (signed with a throwaway test certificate), its signature
 # verified, `make try FILE=` on it (the unpacker's window pictured too), then
 # a log off, a compile in a console and the removal by uninstall.exe /S (see
-# README.md).
+# docs/testing.md).
 DEMO_FILE = $(BUILD)/demo/gcc-demo.exe
 DEMO_CERTIFICATE = $(abspath $(BUILD)/demo/test-certificate)
 demo: try-tools
@@ -181,9 +181,8 @@ demo: try-tools
 # The README's pictures: the demo's headless run (no DISPLAY, so the robot
 # drives the wizard and each page is pictured), its pictures copied into docs/
 # without their dates, so that a page drawn the same gives the same file.
-# Each of PICTURES must be made; those of PICTURES_OPTIONAL are copied when made.
-PICTURES = 1-licence 2-folder 3-installing 4-finished 5-compiled
-PICTURES_OPTIONAL = 0-unpacking
+# Each of PICTURES must be made.
+PICTURES = 0-unpacking 1-licence 2-folder 3-installing 4-finished 5-compiled
 DEMO_RUN = $(BUILD)/demo/run
 pictures:
 	@rm -f $(DEMO_RUN)/*.png
@@ -191,8 +190,7 @@ pictures:
 	@for p in $(PICTURES); do [ -s $(DEMO_RUN)/$$p.png ] || \
 	  { echo "make pictures: the demo made no $$p.png in $(DEMO_RUN)" >&2; exit 1; }; done
 	@. scripts/imagemagick.sh && convert=$$(imagemagick convert) && \
-	for p in $(PICTURES) $(PICTURES_OPTIONAL); do [ ! -f $(DEMO_RUN)/$$p.png ] || \
-	  { "$$convert" $(DEMO_RUN)/$$p.png -strip docs/$$p.png && echo "docs/$$p.png"; } || exit 1; done
+	for p in $(PICTURES); do "$$convert" $(DEMO_RUN)/$$p.png -strip docs/$$p.png && echo "docs/$$p.png" || exit 1; done
 
 # The 32-bit programs as they ship (the Release setup.exe, uninstall.exe and pkgtree.exe,
 # the demo's compiler built for i686, an i686 Release robot and Program
