@@ -451,7 +451,7 @@ case "$name" in
     rc=$?
     check "the robot went from the licence to Finish, started through the one file" '[ $rc -eq 0 ]'
     check "the one file carries a signature that verifies" \
-      'osslsigncode verify -CAfile "$work/certificate/test-ca.pem" -in "$one/gcc-demo.exe" >"$case_dir/verify.out" 2>&1'
+      'osslsigncode verify -CAfile "$(dirname "$work")/certificate/test-ca.pem" -in "$one/gcc-demo.exe" >"$case_dir/verify.out" 2>&1'
     check "the title comes from -t, handed on to setup.exe" 'grep -qx "title One File" "$case_dir/robot.out"'
     check "setup.exe's status 0 came through" '[ "$(status)" = 0 ]'
     check "the installed tree is byte-identical to the plain tree" 'diff -r "$demo/plain" "$drive_c/gcc-one" >/dev/null'
