@@ -67,7 +67,7 @@ check "zip64 records for every size, offset and count: unzip and 7z read them" \
 
 # bundle: the same one file from the folder package (a check that fails
 # refuses it); a signed one with the steps in order, the command never shown.
-"$pkgtree" bundle "$work/folder" "$work/bundled.exe" >/dev/null 2>&1
+"$pkgtree" bundle "$work/folder" "$work/bundled.exe" >"$work/bundle.out" 2>&1
 check "bundle of the folder: the same archive" \
   '[ $? -eq 0 ] && cmp -s <(unzip -Z1 "$work/one.exe") <(unzip -Z1 "$work/bundled.exe") && unzip -tq "$work/bundled.exe" >/dev/null'
 mkdir -p "$work/unfit/source" && cp "$work/env" "$work/inf" "$data/setup.exe" "$work/unfit/"
