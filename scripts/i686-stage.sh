@@ -39,7 +39,8 @@ done
 command -v zip >/dev/null || stage_failed "zip is missing (scripts/install-deps.sh installs it)"
 rm -rf "$demo/one-file"
 mkdir -p "$demo/one-file"
-( cd "$demo/package" && zip -q -0 -r "$demo/one-file/archive.zip" setup.exe env inf source ) &&
+one_file=$(cd "$demo/one-file" && pwd)  # zip runs in the package folder
+( cd "$demo/package" && zip -q -0 -r "$one_file/archive.zip" setup.exe env inf source ) &&
   cat "$release/unpacker.exe" "$demo/one-file/archive.zip" >"$demo/one-file/gcc-demo.exe" &&
   zip -q -A "$demo/one-file/gcc-demo.exe" || stage_failed "the demo's one file was not made from $release/unpacker.exe"
 rm -f "$demo/one-file/archive.zip"
