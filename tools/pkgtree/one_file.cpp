@@ -66,14 +66,6 @@ std::FILE* new_staging_file(const fs::path& file, fs::path* staging, std::string
   return nullptr;
 }
 
-bool read_whole(const fs::path& path, std::string* bytes) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return false;
-  std::ifstream in(path, std::ios::binary);
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
 // The unpacker as the head of the one file: a certificate table it carries
 // is dropped (the bytes from its start on, and the header's entry for it),
 // the image otherwise as it was. The one file's own signature, made last,

@@ -41,14 +41,6 @@ int problem(const std::string& text) {
   return 1;
 }
 
-bool read_whole(const fs::path& path, std::string* bytes) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return false;
-  std::ifstream in(path, std::ios::binary);
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return in.good() || in.eof();
-}
-
 bool write_whole(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -285,6 +277,15 @@ bool move_into_place(const fs::path& stage, const fs::path& out, std::string* wh
 }
 
 }  // namespace
+
+bool read_whole(const fs::path& path, std::string* bytes) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in.is_open() && !in.bad();
+}
+
 
 // setup.exe of the data folder pkgtree was installed with: beside
 // pkgtree.exe on Windows, ../share/gcc-setup/ of its bin folder elsewhere.

@@ -203,5 +203,7 @@ int run_check_as(const char* package_dir, const char* shown_as, const char* fold
 // catch_stops() makes SIGINT, SIGTERM and SIGHUP (Ctrl-C) ask for one.
 int stop_requested();
 void catch_stops();
+// A file read whole; false when it is no plain file or cannot be read.
+bool read_whole(const std::filesystem::path& path, std::string* bytes);
 // A rename over an existing file, tried again while a scanner holds it.
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to, std::string* why);

@@ -65,14 +65,6 @@ std::string inf_with_item(const std::string& inf, const std::string& item) {
 // compressed into the package's source.
 fs::path extra_plain(const fs::path& stage) { return stage / ".uninstaller" / "plain"; }
 
-bool read_whole(const fs::path& path, std::string* bytes) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return false;
-  std::ifstream in(path, std::ios::binary);
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
 }  // namespace
 
 bool prepare_uninstaller(const fs::path& setup, const std::string& env_bytes, const std::string& inf_bytes,
