@@ -29,7 +29,7 @@ stage_failed() {  # the closing line when nothing, or not everything, ran
 rm -rf "$work"
 mkdir -p "$work/tools"
 work=$(cd "$work" && pwd)
-for f in "$release/setup.exe" "$release/uninstall.exe" "$release/pkgtree.exe" "$tools_bin/robot.exe" "$tools_bin/progman_standin.exe"; do
+for f in "$release/setup.exe" "$release/uninstall.exe" "$release/pkgtree.exe" "$release/unpacker.exe" "$tools_bin/robot.exe" "$tools_bin/progman_standin.exe"; do
   cp "$f" "$work/tools/" || stage_failed "no $f"
 done
 [ -d "$demo/plain" ] && [ -f "$demo/package/setup.exe" ] && [ -f "$demo/uninstaller-package/setup.exe" ] ||
