@@ -421,7 +421,8 @@ case "$name" in
     # The copy that removed everything outlives its starter: its folder, made
     # for it with a random name, goes when Windows next starts.
     check "the copy ran from a folder of its own in the temporary folder, holding only it" \
-      'left=$(find "$drive_c/users" -ipath "*/temp/gcc-uninstall-*" -prune -print | sort | comm -13 <(echo "$copies_before") -) &&
+      'echo "$copies_before" >"$case_dir/copies-before" &&
+       left=$(copies | comm -13 "$case_dir/copies-before" -) &&
        [ "$(echo "$left" | wc -l)" = 1 ] && [[ "$left" =~ /gcc-uninstall-[0-9a-f]{16}$ ]] && [ "$(ls "$left")" = uninstall.exe ]'
     check "nothing of the package is left under drive_c, uninstall.exe included (the temporary folder aside)" \
       '[ ! -e "$installed" ] &&
@@ -465,10 +466,10 @@ case "$name" in
     chmod u+w "$one"
     head -c $((size - 5000)) "$one/gcc-demo.exe" >"$one/cut.exe"
     cp "$one/gcc-demo.exe" "$one/flipped.exe"
-    read -r local_at data_size < <(zipinfo -v "$one/gcc-demo.exe" 2>/dev/null | awk '
+    read -r local_at data_size <<<"$(zipinfo -v "$one/gcc-demo.exe" 2>/dev/null | awk '
       /offset of local header from start of archive:/ { at = $NF }
       /^  compressed size:/ { if ($3 > 0) { last = at " " $3 } }
-      END { print last }')
+      END { print last }')"
     [ -n "$data_size" ] || give_up "zipinfo (Debian's unzip) did not list the one file"
     # The data follows the local header: 30 bytes, the name and the extra field.
     lengths=$(od -An -tu2 -j$((local_at + 26)) -N4 "$one/flipped.exe")
