@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/crc32.h"
 #include "common/unpack_budget.h"
 #include "zip_maker.h"
 
@@ -46,6 +47,19 @@ std::string expected_listing() {
 
 // Plain and zip64, signed and not: the same entries come back, and a
 // signature appended after the archive moves nothing.
+// The check value of CRC-32, and the same sum however the bytes are split:
+// the eight-byte steps and the byte-wise tail must agree at every length.
+TEST(Crc32, CheckValueAndAnySplit) {
+  EXPECT_EQ(crc32_update(0, "123456789", 9), 0xCBF43926u);
+  std::string bytes;
+  for (int i = 0; i < 300; ++i) bytes += static_cast<char>(i * 131 + (i >> 3));
+  for (std::size_t cut = 0; cut <= bytes.size(); cut += 7)
+    EXPECT_EQ(crc32_update(crc32_update(0, bytes.data(), cut), bytes.data() + cut, bytes.size() - cut),
+              crc32_update(0, bytes.data(), bytes.size()))
+        << "split at " << cut;
+  EXPECT_EQ(crc32_update(0, bytes.data() + 1, 8), crc32_update(crc32_update(0, bytes.data() + 1, 3), bytes.data() + 4, 5));
+}
+
 TEST(Archive, ReadsEveryLayoutOfThePackage) {
   for (bool zip64 : {false, true})
     for (bool signed_file : {false, true}) {

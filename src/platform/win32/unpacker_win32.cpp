@@ -284,11 +284,19 @@ class Win32UnpackerPorts : public UnpackerPorts {
 
   bool keep_going(uint64_t done, uint64_t total) override {
     int bar = total == 0 ? kBarLength : static_cast<int>(done * kBarLength / total);
-    if (the_window.window != nullptr && bar != the_window.bar) {
+    bool moved = the_window.window != nullptr && bar != the_window.bar;
+    if (moved) {
       the_window.bar = bar;
       InvalidateRect(the_window.window, nullptr, FALSE);
     }
-    pump();
+    // Asked twice a file: the queue is read when the bar moves or a few
+    // times a second, enough for Cancel, as each look costs a trip to the
+    // window server.
+    DWORD now = GetTickCount();
+    if (moved || now - pumped_at_ >= 30) {
+      pumped_at_ = now;
+      pump();
+    }
     return !the_window.cancelled;
   }
 
@@ -352,6 +360,7 @@ class Win32UnpackerPorts : public UnpackerPorts {
   }
 
   std::wstring temporary_, folder_;
+  DWORD pumped_at_ = 0;
 };
 
 }  // namespace
