@@ -136,12 +136,6 @@ check "interrupted: the steps said what they left, the file under way removed" \
 
 # The one file, with unpacker.exe beside pkgtree.exe as the zip lays them
 # out: made twice, the second over the first; then read back by verify.
-cp "$tools/unpacker.exe" "$maker/"
-one_file() {  # NAME
-  ( cd "$maker" && wine pkgtree.exe package "${any_setup[@]}" --one-file 'C:\maker\plain tree' 'C:\maker\env' 'C:\maker\inf' \
-      'C:\maker\gcc-one.exe' </dev/null >"$work/$1.out" 2>&1 )
-}
-one_file one-file && one_file one-file-again
 # The emulated machine's root has no unzip: there pkgtree.exe verify, which
 # reads every entry and its CRC-32, is the reading; elsewhere unzip too.
 unzip_tests() {
@@ -149,13 +143,19 @@ unzip_tests() {
   elif [ -f /payload/tools/robot.exe ]; then echo "unzip: not in the emulated machine; verify reads the file"
   else echo "unzip is missing (scripts/install-deps.sh installs it)"; return 1; fi
 }
+cp "$tools/unpacker.exe" "$maker/"
+one_file() {  # NAME
+  ( cd "$maker" && wine pkgtree.exe package "${any_setup[@]}" --one-file 'C:\maker\plain tree' 'C:\maker\env' 'C:\maker\inf' \
+      'C:\maker\gcc-one.exe' </dev/null >"$work/$1.out" 2>&1 )
+}
+one_file one-file && one_file one-file-again
 status=$?
 ( cd "$maker" && wine pkgtree.exe verify 'C:\maker\gcc-one.exe' </dev/null >"$work/one-check.out" 2>&1 )
 check_status=$?
 check "pkgtree.exe package --one-file, twice over one FILE: unpacker.exe at its head, unzip tests it, verify reads it" \
   '[ $status -eq 0 ] && [ $check_status -eq 0 ] && ! ls -d "$maker"/gcc-one.exe.pkgtree-* >/dev/null 2>&1 &&
    cmp -s -n "$(stat -c %s "$maker/unpacker.exe")" "$maker/unpacker.exe" "$maker/gcc-one.exe" &&
-   { unzip_tests "$maker/gcc-one.exe"; } && tr -d "\r" <"$work/one-check.out" | grep -qx "verify: all well"'
+   unzip_tests "$maker/gcc-one.exe" && tr -d "\r" <"$work/one-check.out" | grep -qx "verify: all well"'
 [ $failures -eq 0 ] || cat "$work/one-file.out" "$work/one-file-again.out" "$work/one-check.out"
 echo "$((failures == 0 ? 1 : 0)) passed, $((failures > 0 ? 1 : 0)) failed"
 exit $((failures > 0))

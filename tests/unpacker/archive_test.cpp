@@ -45,8 +45,6 @@ std::string expected_listing() {
   return listing;
 }
 
-// Plain and zip64, signed and not: the same entries come back, and a
-// signature appended after the archive moves nothing.
 // The check value of CRC-32, and the same sum however the bytes are split:
 // the eight-byte steps and the byte-wise tail must agree at every length.
 TEST(Crc32, CheckValueAndAnySplit) {
@@ -60,6 +58,8 @@ TEST(Crc32, CheckValueAndAnySplit) {
   EXPECT_EQ(crc32_update(0, bytes.data() + 1, 8), crc32_update(crc32_update(0, bytes.data() + 1, 3), bytes.data() + 4, 5));
 }
 
+// Plain and zip64, signed and not: the same entries come back, and a
+// signature appended after the archive moves nothing.
 TEST(Archive, ReadsEveryLayoutOfThePackage) {
   for (bool zip64 : {false, true})
     for (bool signed_file : {false, true}) {

@@ -289,9 +289,9 @@ class Win32UnpackerPorts : public UnpackerPorts {
       the_window.bar = bar;
       InvalidateRect(the_window.window, nullptr, FALSE);
     }
-    // Asked twice a file: the queue is read when the bar moves or a few
-    // times a second, enough for Cancel, as each look costs a trip to the
-    // window server.
+    // Called for every file and every block: each look at the queue costs
+    // a trip to the window server, so it is read when the bar moves or
+    // every 30 ms, which is soon enough for Cancel.
     DWORD now = GetTickCount();
     if (moved || now - pumped_at_ >= 30) {
       pumped_at_ = now;
